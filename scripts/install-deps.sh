@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Velmora needs to build, run and test.
+# Idempotent: packages already present are left alone.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config clang-format
+  qt6-base-dev libgl-dev
+  libsecret-1-dev libcurl4-openssl-dev nlohmann-json3-dev libicu-dev
+  libx11-dev libxtst-dev libxkbcommon-dev
+  libcpp-httplib-dev libssl-dev libsqlite3-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  xvfb xdotool xclip trayer gnome-keyring libsecret-tools dbus-daemon openssl xauth
+  fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+if [[ $(id -u) -ne 0 ]]; then
+  SUDO=sudo
+else
+  SUDO=
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

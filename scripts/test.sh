@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need, builds everything and runs every test.
+# Tests that need a display, a session bus or a keyring start their own (see tests/README.md).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j"$(nproc)"
+cd build
+ctest --output-on-failure --timeout 300 -j2
