@@ -183,6 +183,7 @@ TEST_F(RewriteWorkflowTest, ResultsThatAreNotAnswersRestoreTheClipboard) {
 
 TEST_F(RewriteWorkflowTest, AuthenticationFailureSignsOut) {
     h.launchSignedIn();
+    ASSERT_TRUE(h.statusItem().find("Sign out"));
     trigger();
     h.log.clear();
     respond(403, "{}");
@@ -199,6 +200,10 @@ TEST_F(RewriteWorkflowTest, AuthenticationFailureSignsOut) {
                 "Your session has expired or is invalid. Please sign in again.",
                 AlertStyle::Informational);
     EXPECT_EQ(t.alerts.shown.size(), 1u);
+    // The menu follows the sign-out at once instead of offering "Sign out" until the next
+    // rebuild.
+    EXPECT_TRUE(h.statusItem().find("Sign in"));
+    EXPECT_FALSE(h.statusItem().find("Sign out"));
     EXPECT_EQ(t.clipboard.contents.formats, earlier);
 
     // A keychain that refuses the delete still ends signed out.
