@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -64,6 +66,11 @@ struct Transfer {
     curl_slist* headers = nullptr;
     std::string body;
     bool bodyTooLarge = false;
+    // Stall detection: the time of the last byte moved either way.
+    double stallLimitSeconds = 60.0;
+    curl_off_t bytesMoved = 0;
+    std::chrono::steady_clock::time_point lastProgress = std::chrono::steady_clock::now();
+    bool stalled = false;
     // Shared with the task handle, so a cancel is seen even before the worker takes the transfer.
     std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
     char errorBuffer[CURL_ERROR_SIZE] = {};
@@ -90,9 +97,32 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* con
     return length;
 }
 
-// Lets a cancel stop a transfer that is in the middle of moving data.
-int onProgress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return static_cast<Transfer*>(context)->cancelled->load() ? 1 : 0;
+// Stops a cancelled transfer at once, and one in which no byte moved for the whole time limit.
+// (libcurl's own low-speed check averages over a window and fires seconds late.)
+int onProgress(void* context, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded) {
+    auto& transfer = *static_cast<Transfer*>(context);
+    if (transfer.cancelled->load()) {
+        return 1;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (downloaded + uploaded != transfer.bytesMoved) {
+        transfer.bytesMoved = downloaded + uploaded;
+        transfer.lastProgress = now;
+        return 0;
+    }
+    if (std::chrono::duration<double>(now - transfer.lastProgress).count() >=
+        transfer.stallLimitSeconds) {
+        transfer.stalled = true;
+        return 1;
+    }
+    return 0;
+}
+
+std::string stallDescription(double seconds) {
+    char text[96];
+    std::snprintf(text, sizeof text, "Operation timed out after %g seconds without progress",
+                  seconds);
+    return text;
 }
 
 // State shared by the session, its worker and the task handles (which may outlive the session).
@@ -204,7 +234,8 @@ class Core {
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
         if (caBundle_) {
-            curl_blob blob{caBundle_->data(), caBundle_->size(), CURL_BLOB_NOCOPY};
+            curl_blob blob{const_cast<char*>(caBundle_->data()), caBundle_->size(),
+                           CURL_BLOB_NOCOPY};
             curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob);
         }
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
@@ -213,8 +244,11 @@ class Core {
         // The timeout counts time without progress: connecting (TLS included) may take that long,
         // and so may any stretch in which no byte moves.
         const double timeout = std::min(timeoutSeconds_, request.timeoutSeconds);
+        transfer.stallLimitSeconds = timeout;
+        transfer.lastProgress = std::chrono::steady_clock::now();
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
                          static_cast<long>(std::max(1.0, timeout * 1000.0)));
+        // A backstop that also keeps libcurl waking up while a transfer is idle.
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME,
                          static_cast<long>(std::max(1.0, std::ceil(timeout))));
@@ -276,6 +310,12 @@ class Core {
         if (transfer.bodyTooLarge) {
             completion(std::nullopt, std::nullopt,
                        platform::HttpError{static_cast<int>(code), kBodyTooLargeDescription});
+            return;
+        }
+        if (transfer.stalled) {
+            completion(std::nullopt, std::nullopt,
+                       platform::HttpError{CURLE_OPERATION_TIMEDOUT,
+                                           stallDescription(transfer.stallLimitSeconds)});
             return;
         }
         if (code != CURLE_OK) {
