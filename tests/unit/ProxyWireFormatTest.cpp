@@ -25,6 +25,16 @@ TEST(ProxyWireFormat, RequestsRoundTripAnyText) {
     EXPECT_EQ(body->back(), '}');
     EXPECT_EQ(body->find("\": "), std::string::npos);
     EXPECT_EQ(body->find('\n'), std::string::npos);
+
+    // Invalid UTF-8 from the clipboard is replaced, never a reason to fail.
+    const auto replaced =
+        encodeRequest({"a\xFF"
+                       "b",
+                       "g", "m", "i"});
+    ASSERT_TRUE(replaced);
+    EXPECT_EQ(decodeRequest(*replaced)->prompt,
+              "a\xEF\xBF\xBD"
+              "b");
 }
 
 TEST(ProxyWireFormat, ResponsesDecodeOnlyAStringMember) {
@@ -33,6 +43,12 @@ TEST(ProxyWireFormat, ResponsesDecodeOnlyAStringMember) {
     EXPECT_EQ(decodeResponse(R"({"response":""})"), SimpleProxyResponse{""});
     EXPECT_EQ(decodeResponse(R"({"response":"  a\n"})"), SimpleProxyResponse{"  a\n"});
     EXPECT_EQ(decodeResponse(*encodeResponse({"ü \"q\" \\"})), SimpleProxyResponse{"ü \"q\" \\"});
+
+    // Only the top-level member counts; the last of duplicate members wins.
+    EXPECT_EQ(decodeResponse(R"({"meta":{"response":1},"response":"top"})"),
+              SimpleProxyResponse{"top"});
+    EXPECT_FALSE(decodeResponse(R"({"response":"a","response":null})"));
+    EXPECT_FALSE(decodeResponse(R"({"meta":{"response":"inner"}})"));
 
     for (const std::string bad :
          {"", "  ", "nope", R"(["response"])", R"("response")", R"({"response":null})",

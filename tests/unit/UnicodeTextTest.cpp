@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <unicode/brkiter.h>
+#include <unicode/unistr.h>
+
+#include <memory>
+
 #include "app/UnicodeText.h"
 
 namespace velmora {
@@ -18,6 +23,58 @@ TEST(UnicodeText, CountsUserPerceivedCharacters) {
     EXPECT_EQ(characterCount("a\xFF"
                              "b"),
               3u);  // an invalid byte is one character
+}
+
+// The whole text through one break iterator, without the shortcut for simple characters.
+std::size_t referenceCount(const std::string& text) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> iterator(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    iterator->setText(icu::UnicodeString::fromUTF8(text));
+    std::size_t count = 0;
+    while (iterator->next() != icu::BreakIterator::DONE) {
+        ++count;
+    }
+    return count;
+}
+
+TEST(UnicodeText, CountingAgreesWithTheBreakIteratorOnMixedText) {
+    const std::string pieces[] = {"a",
+                                  "é",
+                                  "e\xCC\x81",
+                                  "\xCC\x81",
+                                  "東",
+                                  "👩",
+                                  "\xE2\x80\x8D",
+                                  "🇯",
+                                  "🇵",
+                                  "🏽",
+                                  "\r",
+                                  "\n",
+                                  "한",
+                                  "\xE1\x84\x92",
+                                  "م",
+                                  " ",
+                                  "\t",
+                                  "\xD8\x80",
+                                  "x",
+                                  "\xEF\xB8\x8F",
+                                  "\xE1\x85\xA1",
+                                  "\xE1\x86\xAB",
+                                  "가",
+                                  "ः",
+                                  "क",
+                                  "्",
+                                  "\xFF"};
+    // Every ordered triple of pieces: joins, lookbacks and runs at both ends of a stretch.
+    for (const auto& a : pieces) {
+        for (const auto& b : pieces) {
+            for (const auto& c : pieces) {
+                const std::string text = a + b + c + "z" + a + c;
+                ASSERT_EQ(characterCount(text), referenceCount(text)) << text;
+            }
+        }
+    }
 }
 
 TEST(UnicodeText, TrimsUnicodeSpaceAndNewlinesAtBothEndsOnly) {
