@@ -143,7 +143,8 @@ std::size_t characterCount(std::string_view text) {
                     break;
             }
         }
-        stretchHasVirama = stretchHasVirama || (c > 0x7F && u_getCombiningClass(c) == 9);
+        stretchHasVirama =
+            stretchHasVirama || (current == U_GCB_EXTEND && u_getCombiningClass(c) == 9);
         previous = current;
     }
     if (length > 0) {
