@@ -13,15 +13,8 @@ namespace {
 
 constexpr double kRequestTimeoutSeconds = 60.0;
 
-// The body as text, when it is UTF-8.
-std::optional<std::string> bodyText(const std::optional<std::string>& body) {
-    if (!body || !isValidUtf8(*body)) {
-        return std::nullopt;
-    }
-    return *body;
-}
-
-// Runs on the session's thread; touches nothing but its arguments.
+// Runs on the session's background thread: it reads only its arguments and returns the one result
+// text, logging as it goes.
 std::string resultForResponse(const std::optional<std::string>& body,
                               const std::optional<platform::HttpResponse>& response,
                               const std::optional<platform::HttpError>& error) {
@@ -45,8 +38,8 @@ std::string resultForResponse(const std::optional<std::string>& body,
     if (response->statusCode < 200 || response->statusCode > 299) {
         logLine("Error: HTTP status code " + status);
         std::string result = "[Error: HTTP " + status + "]";
-        if (auto details = bodyText(body); details && !details->empty()) {
-            result += " - Details: " + *details;
+        if (body && !body->empty() && isValidUtf8(*body)) {
+            result += " - Details: " + *body;
         }
         return result;
     }
@@ -55,18 +48,18 @@ std::string resultForResponse(const std::optional<std::string>& body,
         return "[Error: No Data Received]";
     }
     std::string decodeError;
-    const std::optional<SimpleProxyResponse> decoded = decodeResponse(*body, &decodeError);
+    auto decoded = decodeResponse(*body, &decodeError);
     if (!decoded) {
         logLine("Error: Failed to decode JSON response: " + decodeError);
-        if (auto raw = bodyText(body)) {
-            logLine("Raw Data on Decode Error: " + *raw);
+        if (isValidUtf8(*body)) {
+            logLine("Raw Data on Decode Error: " + *body);
         }
         return "[Error: Decoding Simple Response Failed]";
     }
-    std::string trimmed = trimWhitespaceAndNewlines(decoded->response);
-    logLine("Successfully received AI response (" + std::to_string(characterCount(trimmed)) +
+    std::string text = trimWhitespaceAndNewlines(decoded->response);
+    logLine("Successfully received AI response (" + std::to_string(characterCount(text)) +
             " chars).");
-    return trimmed;
+    return text;
 }
 
 }  // namespace
@@ -87,7 +80,7 @@ std::shared_ptr<platform::HttpTask> APIService::callLocalProxy(
         deliverResult("[Error: No Model Selected]", std::move(completion));
         return nullptr;
     }
-    const std::optional<AIProvider> provider = providerForModel(providers_, model);
+    const auto provider = providerForModel(providers_, model);
     if (!provider) {
         logLine("Error: Could not find provider for selected model '" + model + "'.");
         deliverResult("[Error: Unknown provider for model " + model + "]", std::move(completion));
@@ -115,28 +108,35 @@ std::shared_ptr<platform::HttpTask> APIService::callLocalProxy(
     logLine("Payload provider: " + provider->slug + ", model: " + model);
 
     std::string encodeError;
-    const std::optional<std::string> body =
-        encodeRequest({text, provider->slug, model, instruction}, &encodeError);
+    auto body = encodeRequest(LocalProxyRequestPayload{text, provider->slug, model, instruction},
+                              &encodeError);
     if (!body) {
         logLine("Error: Failed to encode request payload: " + encodeError);
         deliverResult("[Error: Encoding Failed]", std::move(completion));
         return nullptr;
     }
-    request.body = *body;
+    request.body = std::move(*body);
 
-    platform::MainQueue& queue = mainQueue_;
+    // The handler captures only the queue and the caller's completion, so the service keeps no
+    // per-request state and overlapping calls stay independent.
+    platform::MainQueue& mainQueue = mainQueue_;
     return session_.startDataTask(
         std::move(request),
-        [&queue, completion = std::move(completion)](std::optional<std::string> responseBody,
-                                                     std::optional<platform::HttpResponse> response,
-                                                     std::optional<platform::HttpError> error) {
-            std::string result = resultForResponse(responseBody, response, error);
-            queue.async([result = std::move(result), completion] { completion(result); });
+        [&mainQueue, completion = std::move(completion)](
+            std::optional<std::string> responseBody, std::optional<platform::HttpResponse> response,
+            std::optional<platform::HttpError> error) mutable {
+            deliverResult(mainQueue, resultForResponse(responseBody, response, error),
+                          std::move(completion));
         });
 }
 
 void APIService::deliverResult(std::string result, Completion completion) {
-    mainQueue_.async(
+    deliverResult(mainQueue_, std::move(result), std::move(completion));
+}
+
+void APIService::deliverResult(platform::MainQueue& mainQueue, std::string result,
+                               Completion completion) {
+    mainQueue.async(
         [result = std::move(result), completion = std::move(completion)] { completion(result); });
 }
 

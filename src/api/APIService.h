@@ -42,6 +42,9 @@ class APIService {
 
   private:
     void deliverResult(std::string result, Completion completion);
+    // The same hop for the response handler, which must not reach the service itself.
+    static void deliverResult(platform::MainQueue& mainQueue, std::string result,
+                              Completion completion);
 
     platform::HttpSession& session_;
     platform::MainQueue& mainQueue_;

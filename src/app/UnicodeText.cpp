@@ -34,27 +34,123 @@ bool isValidUtf8(std::string_view bytes) {
     return true;
 }
 
-std::size_t characterCount(std::string_view text) {
-    if (text.empty()) {
-        return 0;
-    }
+namespace {
+
+// Counts the clusters of a stretch that begins and ends at cluster boundaries.
+std::size_t countWithBreakIterator(std::string_view text) {
     UErrorCode status = U_ZERO_ERROR;
-    UText* utext = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
-    std::unique_ptr<UText, decltype(&utext_close)> guard(utext, &utext_close);
+    UText utext = UTEXT_INITIALIZER;
+    utext_openUTF8(&utext, text.data(), static_cast<int64_t>(text.size()), &status);
     // One character iterator per thread: creating one costs far more than counting a short text.
     thread_local std::unique_ptr<icu::BreakIterator> iterator(
         icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    if (U_FAILURE(status) || !iterator) {
-        return text.size();
-    }
-    iterator->setText(utext, status);
-    if (U_FAILURE(status)) {
-        return text.size();
-    }
     std::size_t count = 0;
-    for (int32_t boundary = iterator->next(); boundary != icu::BreakIterator::DONE;
-         boundary = iterator->next()) {
-        ++count;
+    if (U_SUCCESS(status) && iterator) {
+        iterator->setText(&utext, status);
+    }
+    if (U_FAILURE(status) || !iterator) {
+        count = text.size();
+    } else {
+        for (int32_t b = iterator->next(); b != icu::BreakIterator::DONE; b = iterator->next()) {
+            ++count;
+        }
+    }
+    utext_close(&utext);
+    return count;
+}
+
+enum class Pair { breaks, joins, dependsOnContext };
+
+int32_t clusterBreak(UChar32 c) {
+    if (c < 0) {
+        return -1;  // an invalid byte: left to the break iterator
+    }
+    if (c >= 0x20 && c < 0x7F) {
+        return U_GCB_OTHER;
+    }
+    return u_getIntPropertyValue(c, UCHAR_GRAPHEME_CLUSTER_BREAK);
+}
+
+// What the rules of UAX #29 say between two adjacent code points from their break properties
+// alone. Only the rules that look further back (emoji joiner sequences, flag pairs) and invalid
+// bytes are left to the break iterator; no rule looks back past a certain break.
+Pair pairBetween(int32_t a, int32_t b, UChar32 second, bool afterVirama) {
+    if (a < 0 || b < 0) {
+        return Pair::dependsOnContext;
+    }
+    if (a == U_GCB_CR && b == U_GCB_LF) {
+        return Pair::joins;
+    }
+    if (a == U_GCB_CONTROL || a == U_GCB_CR || a == U_GCB_LF || b == U_GCB_CONTROL ||
+        b == U_GCB_CR || b == U_GCB_LF) {
+        return Pair::breaks;
+    }
+    if (b == U_GCB_EXTEND || b == U_GCB_ZWJ || b == U_GCB_SPACING_MARK || a == U_GCB_PREPEND) {
+        return Pair::joins;
+    }
+    if ((a == U_GCB_L && (b == U_GCB_L || b == U_GCB_V || b == U_GCB_LV || b == U_GCB_LVT)) ||
+        ((a == U_GCB_LV || a == U_GCB_V) && (b == U_GCB_V || b == U_GCB_T)) ||
+        ((a == U_GCB_LVT || a == U_GCB_T) && b == U_GCB_T)) {
+        return Pair::joins;
+    }
+    if (a == U_GCB_REGIONAL_INDICATOR && b == U_GCB_REGIONAL_INDICATOR) {
+        return Pair::dependsOnContext;
+    }
+    if (a == U_GCB_ZWJ && u_hasBinaryProperty(second, UCHAR_EXTENDED_PICTOGRAPHIC)) {
+        return Pair::dependsOnContext;
+    }
+    // Indic conjuncts join a consonant to the one before a virama and its marks.
+    if (afterVirama && (a == U_GCB_EXTEND || a == U_GCB_ZWJ)) {
+        return Pair::dependsOnContext;
+    }
+    return Pair::breaks;
+}
+
+}  // namespace
+
+std::size_t characterCount(std::string_view text) {
+    // Stretches between certain breaks whose code points certainly join are one character each;
+    // only the stretches with a context-dependent pair go through the break iterator.
+    const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+    const int32_t length = static_cast<int32_t>(text.size());
+    std::size_t count = 0;
+    int32_t stretchStart = 0;
+    bool stretchIsOneCharacter = true;
+    bool stretchHasVirama = false;
+    int32_t previous = 0;
+    int32_t i = 0;
+    while (i < length) {
+        const int32_t start = i;
+        UChar32 c;
+        U8_NEXT(s, i, length, c);
+        const int32_t current = clusterBreak(c);
+        if (start == 0) {
+            stretchIsOneCharacter = current >= 0;
+        } else {
+            switch (pairBetween(previous, current, c, stretchHasVirama)) {
+                case Pair::breaks:
+                    count += stretchIsOneCharacter ? 1
+                                                   : countWithBreakIterator(text.substr(
+                                                         stretchStart, start - stretchStart));
+                    stretchStart = start;
+                    stretchIsOneCharacter = current >= 0;
+                    stretchHasVirama = false;
+                    break;
+                case Pair::joins:
+                    break;
+                case Pair::dependsOnContext:
+                    stretchIsOneCharacter = false;
+                    break;
+            }
+        }
+        stretchHasVirama =
+            stretchHasVirama || (current == U_GCB_EXTEND && u_getCombiningClass(c) == 9);
+        previous = current;
+    }
+    if (length > 0) {
+        count += stretchIsOneCharacter
+                     ? 1
+                     : countWithBreakIterator(text.substr(stretchStart, length - stretchStart));
     }
     return count;
 }

@@ -1,27 +1,403 @@
-// Placeholder until the libcurl session lands: every request fails at once.
+// The process's HTTPS session: one worker thread drives a libcurl multi handle, whose connection
+// cache keeps TLS connections open between requests.
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "api/ServiceEndpoints.h"
 #include "platform/linux/LinuxServices.h"
 
 namespace velmora::desktop {
 namespace {
 
-class UnavailableTask : public platform::HttpTask {
-  public:
-    void cancel() override {}
+// A guard against a hostile or broken service; no answer of ours comes near it.
+constexpr std::size_t kMaxResponseBodyBytes = 32u * 1024u * 1024u;
+constexpr const char* kBodyTooLargeDescription =
+    "The response body is larger than the 32 MiB limit";
+
+std::optional<std::string> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// CURLOPT_CAINFO replaces the default bundle, so the extra anchors are appended to the system
+// bundle and handed over as one in-memory bundle: both are trusted.
+std::optional<std::string> combinedCertificateBundle() {
+    const std::string extraFile = extraCertificateAuthorityFile();
+    if (extraFile.empty()) {
+        return std::nullopt;
+    }
+    std::string bundle;
+    if (CURL* probe = curl_easy_init()) {
+        char* systemBundle = nullptr;
+        if (curl_easy_getinfo(probe, CURLINFO_CAINFO, &systemBundle) == CURLE_OK && systemBundle) {
+            bundle = readFile(systemBundle).value_or("");
+        }
+        curl_easy_cleanup(probe);
+    }
+    if (bundle.empty()) {
+        bundle = readFile("/etc/ssl/certs/ca-certificates.crt").value_or("");
+    }
+    bundle += "\n";
+    bundle += readFile(extraFile).value_or("");
+    return bundle;
+}
+
+struct Transfer {
+    std::uint64_t id = 0;
+    platform::HttpRequest request;
+    platform::HttpSession::Completion completion;
+    CURL* easy = nullptr;
+    curl_slist* headers = nullptr;
+    std::string body;
+    bool bodyTooLarge = false;
+    // Stall detection: the time of the last byte moved either way.
+    double stallLimitSeconds = 60.0;
+    curl_off_t bytesMoved = 0;
+    std::chrono::steady_clock::time_point lastProgress = std::chrono::steady_clock::now();
+    bool stalled = false;
+    // Shared with the task handle, so a cancel is seen even before the worker takes the transfer.
+    std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+
+    ~Transfer() {
+        if (easy) {
+            curl_easy_cleanup(easy);
+        }
+        curl_slist_free_all(headers);
+    }
 };
 
-class UnavailableSession : public platform::HttpSession {
-  public:
-    std::shared_ptr<platform::HttpTask> startDataTask(platform::HttpRequest,
-                                                      Completion completion) override {
-        completion(std::nullopt, std::nullopt, platform::HttpError{1, "HTTP is not available"});
-        return std::make_shared<UnavailableTask>();
+std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* context) {
+    auto& transfer = *static_cast<Transfer*>(context);
+    const std::size_t length = size * count;
+    if (transfer.cancelled->load()) {
+        return CURL_WRITEFUNC_ERROR;
     }
+    if (transfer.body.size() + length > kMaxResponseBodyBytes) {
+        transfer.bodyTooLarge = true;
+        return CURL_WRITEFUNC_ERROR;
+    }
+    transfer.body.append(data, length);
+    return length;
+}
+
+// Stops a cancelled transfer at once, and one in which no byte moved for the whole time limit.
+// (libcurl's own low-speed check averages over a window and fires seconds late.)
+int onProgress(void* context, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded) {
+    auto& transfer = *static_cast<Transfer*>(context);
+    if (transfer.cancelled->load()) {
+        return 1;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (downloaded + uploaded != transfer.bytesMoved) {
+        transfer.bytesMoved = downloaded + uploaded;
+        transfer.lastProgress = now;
+        return 0;
+    }
+    if (std::chrono::duration<double>(now - transfer.lastProgress).count() >=
+        transfer.stallLimitSeconds) {
+        transfer.stalled = true;
+        return 1;
+    }
+    return 0;
+}
+
+std::string stallDescription(double seconds) {
+    char text[96];
+    std::snprintf(text, sizeof text, "Operation timed out after %g seconds without progress",
+                  seconds);
+    return text;
+}
+
+// State shared by the session, its worker and the task handles (which may outlive the session).
+class Core {
+  public:
+    Core(double timeoutSeconds)
+        : timeoutSeconds_(timeoutSeconds),
+          multi_(curl_multi_init()),
+          caBundle_(combinedCertificateBundle()) {}
+
+    ~Core() { curl_multi_cleanup(multi_); }
+
+    std::uint64_t submit(std::unique_ptr<Transfer> transfer) {
+        std::uint64_t id;
+        {
+            std::lock_guard lock(mutex_);
+            id = transfer->id = nextId_++;
+            submitted_.push_back(std::move(transfer));
+        }
+        curl_multi_wakeup(multi_);
+        return id;
+    }
+
+    void cancel(std::uint64_t id) {
+        {
+            std::lock_guard lock(mutex_);
+            cancelRequests_.push_back(id);
+        }
+        curl_multi_wakeup(multi_);
+    }
+
+    void stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        curl_multi_wakeup(multi_);
+    }
+
+    void run() {
+        while (takeCommands()) {
+            int running = 0;
+            curl_multi_perform(multi_, &running);
+            finishCompleted();
+            curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+        }
+        for (auto& [easy, transfer] : active_) {
+            curl_multi_remove_handle(multi_, easy);
+        }
+        active_.clear();
+    }
+
+  private:
+    // Starts new transfers and ends cancelled ones; false once the session is going away.
+    bool takeCommands() {
+        std::vector<std::unique_ptr<Transfer>> submitted;
+        std::vector<std::uint64_t> cancels;
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_) {
+                return false;
+            }
+            submitted.swap(submitted_);
+            cancels.swap(cancelRequests_);
+        }
+        for (auto& transfer : submitted) {
+            start(std::move(transfer));
+        }
+        for (std::uint64_t id : cancels) {
+            auto it = std::find_if(active_.begin(), active_.end(),
+                                   [id](const auto& entry) { return entry.second->id == id; });
+            if (it == active_.end()) {
+                continue;  // already finished: the cancel comes too late to matter
+            }
+            auto transfer = std::move(it->second);
+            active_.erase(it);
+            curl_multi_remove_handle(multi_, transfer->easy);
+            finish(*transfer, CURLE_ABORTED_BY_CALLBACK);
+        }
+        return true;
+    }
+
+    void start(std::unique_ptr<Transfer> transfer) {
+        if (transfer->cancelled->load()) {
+            finish(*transfer, CURLE_ABORTED_BY_CALLBACK);
+            return;
+        }
+        transfer->easy = curl_easy_init();
+        if (!transfer->easy) {
+            finish(*transfer, CURLE_OUT_OF_MEMORY);
+            return;
+        }
+        configure(*transfer);
+        if (curl_multi_add_handle(multi_, transfer->easy) != CURLM_OK) {
+            finish(*transfer, CURLE_FAILED_INIT);
+            return;
+        }
+        CURL* easy = transfer->easy;
+        active_.emplace(easy, std::move(transfer));
+    }
+
+    void configure(Transfer& transfer) {
+        CURL* easy = transfer.easy;
+        const platform::HttpRequest& request = transfer.request;
+        curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
+        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https");
+        curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+        if (caBundle_) {
+            curl_blob blob{const_cast<char*>(caBundle_->data()), caBundle_->size(),
+                           CURL_BLOB_NOCOPY};
+            curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob);
+        }
+        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer.errorBuffer);
+
+        // The timeout counts time without progress: connecting (TLS included) may take that long,
+        // and so may any stretch in which no byte moves.
+        const double timeout = std::min(timeoutSeconds_, request.timeoutSeconds);
+        transfer.stallLimitSeconds = timeout;
+        transfer.lastProgress = std::chrono::steady_clock::now();
+        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
+                         static_cast<long>(std::max(1.0, timeout * 1000.0)));
+        // A backstop that also keeps libcurl waking up while a transfer is idle.
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME,
+                         static_cast<long>(std::max(1.0, std::ceil(timeout))));
+
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &writeBody);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
+        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &onProgress);
+        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
+        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+
+        if (request.method == "POST") {
+            curl_easy_setopt(easy, CURLOPT_POST, 1L);
+        } else if (request.method == "GET") {
+            curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+        } else {
+            curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+        }
+        if (request.body) {
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
+                             static_cast<curl_off_t>(request.body->size()));
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.body->data());
+        }
+        for (const auto& [name, value] : request.headers) {
+            // "Name;" is libcurl's way of sending a header with an empty value.
+            const std::string line = value.empty() ? name + ";" : name + ": " + value;
+            transfer.headers = curl_slist_append(transfer.headers, line.c_str());
+        }
+        // The body goes out at once, without waiting for a "100 Continue".
+        transfer.headers = curl_slist_append(transfer.headers, "Expect:");
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer.headers);
+    }
+
+    void finishCompleted() {
+        int remaining = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi_, &remaining)) {
+            if (message->msg != CURLMSG_DONE) {
+                continue;
+            }
+            auto it = active_.find(message->easy_handle);
+            if (it == active_.end()) {
+                continue;
+            }
+            const CURLcode code = message->data.result;
+            auto transfer = std::move(it->second);
+            active_.erase(it);
+            curl_multi_remove_handle(multi_, transfer->easy);
+            finish(*transfer, code);
+        }
+    }
+
+    // Reports the outcome, once. A cancel that arrived before this point wins.
+    static void finish(Transfer& transfer, CURLcode code) {
+        auto completion = std::move(transfer.completion);
+        if (transfer.cancelled->load()) {
+            completion(std::nullopt, std::nullopt,
+                       platform::HttpError{platform::httpErrorCancelled, "cancelled"});
+            return;
+        }
+        if (transfer.bodyTooLarge) {
+            completion(std::nullopt, std::nullopt,
+                       platform::HttpError{static_cast<int>(code), kBodyTooLargeDescription});
+            return;
+        }
+        if (transfer.stalled) {
+            completion(std::nullopt, std::nullopt,
+                       platform::HttpError{CURLE_OPERATION_TIMEDOUT,
+                                           stallDescription(transfer.stallLimitSeconds)});
+            return;
+        }
+        if (code != CURLE_OK) {
+            const std::string description =
+                transfer.errorBuffer[0] ? transfer.errorBuffer : curl_easy_strerror(code);
+            completion(std::nullopt, std::nullopt,
+                       platform::HttpError{static_cast<int>(code), description});
+            return;
+        }
+        long status = 0;
+        curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status);
+        std::optional<platform::HttpResponse> response;
+        if (status > 0) {
+            response = platform::HttpResponse{true, static_cast<int>(status)};
+        }
+        completion(std::move(transfer.body), response, std::nullopt);
+    }
+
+    const double timeoutSeconds_;
+    CURLM* const multi_;
+    const std::optional<std::string> caBundle_;
+
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<Transfer>> submitted_;
+    std::vector<std::uint64_t> cancelRequests_;
+    std::uint64_t nextId_ = 1;
+    bool stopping_ = false;
+
+    // Worker thread only.
+    std::map<CURL*, std::unique_ptr<Transfer>> active_;
+};
+
+class CurlTask : public platform::HttpTask {
+  public:
+    CurlTask(std::weak_ptr<Core> core, std::shared_ptr<std::atomic<bool>> cancelled,
+             std::uint64_t id)
+        : core_(std::move(core)), cancelled_(std::move(cancelled)), id_(id) {}
+
+    void cancel() override {
+        cancelled_->store(true);
+        if (auto core = core_.lock()) {
+            core->cancel(id_);
+        }
+    }
+
+  private:
+    std::weak_ptr<Core> core_;
+    std::shared_ptr<std::atomic<bool>> cancelled_;
+    std::uint64_t id_;
+};
+
+class CurlHttpSession : public platform::HttpSession {
+  public:
+    explicit CurlHttpSession(double timeoutSeconds)
+        : core_(std::make_shared<Core>(timeoutSeconds)), worker_([core = core_] { core->run(); }) {}
+
+    ~CurlHttpSession() override {
+        core_->stop();
+        worker_.join();
+    }
+
+    std::shared_ptr<platform::HttpTask> startDataTask(platform::HttpRequest request,
+                                                      Completion completion) override {
+        auto transfer = std::make_unique<Transfer>();
+        transfer->request = std::move(request);
+        transfer->completion = std::move(completion);
+        auto cancelled = transfer->cancelled;
+        const std::uint64_t id = core_->submit(std::move(transfer));
+        return std::make_shared<CurlTask>(core_, std::move(cancelled), id);
+    }
+
+  private:
+    std::shared_ptr<Core> core_;
+    std::thread worker_;
 };
 
 }  // namespace
 
-std::unique_ptr<platform::HttpSession> makeHttpSession(double) {
-    return std::make_unique<UnavailableSession>();
+std::unique_ptr<platform::HttpSession> makeHttpSession(double timeoutSeconds) {
+    static std::once_flag globalInit;
+    std::call_once(globalInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    return std::make_unique<CurlHttpSession>(timeoutSeconds);
 }
 
 }  // namespace velmora::desktop

@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <unicode/brkiter.h>
+#include <unicode/unistr.h>
+
+#include <memory>
+
+#include "app/UnicodeText.h"
+
+namespace velmora {
+namespace {
+
+TEST(UnicodeText, CountsUserPerceivedCharacters) {
+    EXPECT_EQ(characterCount(""), 0u);
+    EXPECT_EQ(characterCount("hello"), 5u);
+    EXPECT_EQ(characterCount("e\xCC\x81"), 1u);                             // e + combining acute
+    EXPECT_EQ(characterCount("👨‍👩‍👧‍👦"), 1u);             // family ZWJ sequence
+    EXPECT_EQ(characterCount("🇩🇪🇯🇵"), 2u);                                  // two flags
+    EXPECT_EQ(characterCount("👍🏽"), 1u);                              // skin tone
+    EXPECT_EQ(characterCount("\xE1\x84\x92\xE1\x85\xA1\xE1\x86\xAB"), 1u);  // Hangul L+V+T
+    EXPECT_EQ(characterCount("a\r\nb"), 3u);
+    EXPECT_EQ(characterCount("東京 مرحبا"), 8u);
+    EXPECT_EQ(characterCount("a\xFF"
+                             "b"),
+              3u);  // an invalid byte is one character
+}
+
+// The whole text through one break iterator, without the shortcut for simple characters.
+std::size_t referenceCount(const std::string& text) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> iterator(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    iterator->setText(icu::UnicodeString::fromUTF8(text));
+    std::size_t count = 0;
+    while (iterator->next() != icu::BreakIterator::DONE) {
+        ++count;
+    }
+    return count;
+}
+
+TEST(UnicodeText, CountingAgreesWithTheBreakIteratorOnMixedText) {
+    const std::string pieces[] = {"a",
+                                  "é",
+                                  "e\xCC\x81",
+                                  "\xCC\x81",
+                                  "東",
+                                  "👩",
+                                  "\xE2\x80\x8D",
+                                  "🇯",
+                                  "🇵",
+                                  "🏽",
+                                  "\r",
+                                  "\n",
+                                  "한",
+                                  "\xE1\x84\x92",
+                                  "م",
+                                  " ",
+                                  "\t",
+                                  "\xD8\x80",
+                                  "x",
+                                  "\xEF\xB8\x8F",
+                                  "\xE1\x85\xA1",
+                                  "\xE1\x86\xAB",
+                                  "가",
+                                  "ः",
+                                  "क",
+                                  "्",
+                                  "\xFF"};
+    // Every ordered triple of pieces: joins, lookbacks and runs at both ends of a stretch.
+    for (const auto& a : pieces) {
+        for (const auto& b : pieces) {
+            for (const auto& c : pieces) {
+                const std::string text = a + b + c + "z" + a + c;
+                ASSERT_EQ(characterCount(text), referenceCount(text)) << text;
+            }
+        }
+    }
+}
+
+TEST(UnicodeText, TrimsUnicodeSpaceAndNewlinesAtBothEndsOnly) {
+    EXPECT_EQ(trimWhitespaceAndNewlines("  hello \n"), "hello");
+    EXPECT_EQ(trimWhitespaceAndNewlines("\t\r\n\v\f a b \xC2\x85"), "a b");
+    // No-break space, ideographic space, line and paragraph separators.
+    EXPECT_EQ(trimWhitespaceAndNewlines("\xC2\xA0\xE3\x80\x80x\xE2\x80\xA8\xE2\x80\xA9"), "x");
+    EXPECT_EQ(trimWhitespaceAndNewlines(" \n "), "");
+    EXPECT_EQ(trimWhitespaceAndNewlines(""), "");
+    // Zero-width space is not white space; an invalid byte stops trimming and is kept.
+    EXPECT_EQ(trimWhitespaceAndNewlines("\xE2\x80\x8B"
+                                        "a "),
+              "\xE2\x80\x8B"
+              "a");
+    EXPECT_EQ(trimWhitespaceAndNewlines(" \xFF "), "\xFF");
+    EXPECT_EQ(trimWhitespaceAndNewlines(" e\xCC\x81 "), "e\xCC\x81");
+}
+
+TEST(UnicodeText, UppercasesAndValidates) {
+    EXPECT_EQ(uppercased("straße é ǆ"), "STRASSE É Ǆ");
+    EXPECT_EQ(uppercased("i"), "I");  // no Turkish dotted capital
+    EXPECT_TRUE(isValidUtf8("café 👩‍👩‍👧"));
+    EXPECT_TRUE(isValidUtf8(""));
+    EXPECT_FALSE(isValidUtf8("\xC3\x28"));
+    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));  // a surrogate
+    EXPECT_FALSE(isValidUtf8("\xC0\xAF"));      // overlong
+    EXPECT_FALSE(isValidUtf8("\xE2\x82"));      // truncated
+}
+
+}  // namespace
+}  // namespace velmora
