@@ -10,7 +10,7 @@ namespace velmora::service {
 namespace {
 
 HttpReply text(int status, std::string message) {
-    return {status, std::move(message) + "\n"};
+    return {status, std::move(message)};
 }
 
 std::string secondsText(double seconds) {

@@ -46,7 +46,7 @@ void serveInstaller(const ServiceConfig& config, httplib::Response& res) {
     auto file = std::make_shared<std::ifstream>(config.installerFile, std::ios::binary);
     if (config.installerFile.empty() || ec || !*file) {
         res.status = 404;
-        res.set_content("No installer is available.\n", "text/plain; charset=utf-8");
+        res.set_content("No installer is available.", "text/plain; charset=utf-8");
         return;
     }
     res.set_header("Content-Disposition", "attachment; filename=\"Velmora.dmg\"");
@@ -63,12 +63,25 @@ void serveInstaller(const ServiceConfig& config, httplib::Response& res) {
 
 }  // namespace
 
+namespace {
+std::mutex logMutex;
+std::function<void(const std::string&)> logSink;
+}  // namespace
+
 void logServiceLine(const std::string& line) {
-    static std::mutex mutex;
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(logMutex);
+    if (logSink) {
+        logSink(line);
+        return;
+    }
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
+}
+
+void setServiceLogSink(std::function<void(const std::string&)> sink) {
+    std::lock_guard lock(logMutex);
+    logSink = std::move(sink);
 }
 
 std::unique_ptr<VelmoraService> VelmoraService::create(ServiceConfig config, std::string* error) {
@@ -126,6 +139,10 @@ void VelmoraService::stop() {
     if (server_) {
         server_->stop();
     }
+}
+
+bool VelmoraService::running() const {
+    return server_ && server_->is_running();
 }
 
 void VelmoraService::installRoutes() {

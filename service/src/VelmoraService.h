@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,8 +29,9 @@ class VelmoraService {
     int bind();
     // Serves until `stop`; false when the server could not run.
     bool run();
-    // Safe from any thread and from a signal-watching thread.
+    // Safe from any thread. Has no effect before `run` has started serving.
     void stop();
+    bool running() const;
 
     const ServiceConfig& config() const { return config_; }
 
@@ -48,5 +50,8 @@ class VelmoraService {
 
 // Writes one line to standard output, whole, even with several request threads.
 void logServiceLine(const std::string& line);
+
+// Sends the log lines to `sink` instead of standard output; an empty sink restores it.
+void setServiceLogSink(std::function<void(const std::string&)> sink);
 
 }  // namespace velmora::service

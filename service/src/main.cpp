@@ -2,6 +2,8 @@
 #include <curl/curl.h>
 #include <signal.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <thread>
 
@@ -12,12 +14,17 @@ using namespace velmora::service;
 
 namespace {
 
-// Waits for SIGINT or SIGTERM on its own thread, then stops the server cleanly.
-std::thread stopOnSignal(VelmoraService& service, const sigset_t& signals) {
-    return std::thread([&service, signals] {
+// Waits for SIGINT or SIGTERM on its own thread, then stops the server cleanly. A signal that
+// comes before the server has started serving is repeated until it takes.
+std::thread stopOnSignal(VelmoraService& service, const sigset_t& signals,
+                         const std::atomic<bool>& finished) {
+    return std::thread([&service, &finished, signals] {
         int received = 0;
         sigwait(&signals, &received);
-        service.stop();
+        while (!finished) {
+            service.stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     });
 }
 
@@ -66,8 +73,10 @@ int main(int argc, char** argv) {
     logServiceLine("velmora-service listening on https://" + config.listen + ":" +
                    std::to_string(port));
 
-    std::thread waiter = stopOnSignal(*service, signals);
+    std::atomic<bool> finished = false;
+    std::thread waiter = stopOnSignal(*service, signals, finished);
     const bool served = service->run();
+    finished = true;
     if (!served) {
         // The waiter blocks until a signal; send it one so it can be joined.
         pthread_kill(waiter.native_handle(), SIGTERM);
