@@ -70,8 +70,9 @@ int main(int argc, char** argv) {
         logServiceLine("No passphrase configured (--passphrase): sign-in is unavailable");
     }
     logServiceLine("Token database in " + resolvedDataDir(config));
-    logServiceLine("velmora-service listening on https://" + config.listen + ":" +
-                   std::to_string(port));
+    const bool ipv6 = config.listen.find(':') != std::string::npos;
+    logServiceLine("velmora-service listening on https://" +
+                   (ipv6 ? "[" + config.listen + "]" : config.listen) + ":" + std::to_string(port));
 
     std::atomic<bool> finished = false;
     std::thread waiter = stopOnSignal(*service, signals, finished);
