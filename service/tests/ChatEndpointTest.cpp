@@ -1,4 +1,8 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -177,11 +181,17 @@ TEST(ChatEndpoint, TurnsUpstreamFailuresIntoOneLine502) {
 }
 
 TEST(ChatEndpoint, AnUnreachableUpstreamIs502) {
-    std::string deadUrl;
-    {
-        ScriptedUpstream gone;
-        deadUrl = gone.baseUrl();
-    }
+    // A bound socket that never listens: connections are refused, and no other test can take
+    // its port meanwhile.
+    const int socketFd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    ASSERT_EQ(bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(getsockname(socketFd, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string deadUrl = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+
     ServiceConfig config = testConfig();
     config.passphrase = "pw";
     config.upstreamUrl = deadUrl;
@@ -191,6 +201,7 @@ TEST(ChatEndpoint, AnUnreachableUpstreamIs502) {
     EXPECT_EQ(result->status, 502);
     EXPECT_EQ(result->body.rfind("The model backend could not be reached: ", 0), 0u)
         << result->body;
+    close(socketFd);
 }
 
 TEST(ChatEndpoint, AnUpstreamSlowerThanTheTimeoutIs504) {

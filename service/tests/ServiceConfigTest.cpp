@@ -105,8 +105,10 @@ TEST(ServiceConfig, HelpAndTheDataDirectory) {
     setenv("XDG_DATA_HOME", "/tmp/xdg-data", 1);
     EXPECT_EQ(resolvedDataDir(config), "/tmp/xdg-data/velmora-service");
     unsetenv("XDG_DATA_HOME");
+    const std::string home = getenv("HOME") ? getenv("HOME") : "";
     setenv("HOME", "/home/op", 1);
     EXPECT_EQ(resolvedDataDir(config), "/home/op/.local/share/velmora-service");
+    setenv("HOME", home.c_str(), 1);
 }
 
 }  // namespace
