@@ -1,0 +1,260 @@
+#include "ServiceConfig.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace velmora::service {
+namespace {
+
+void setError(std::string* error, std::string text) {
+    if (error) {
+        *error = std::move(text);
+    }
+}
+
+std::string trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return text.substr(first, last - first + 1);
+}
+
+std::optional<std::string> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
+}
+
+// A secret kept in a file: its first line, so an editor's trailing newline does not count.
+std::optional<std::string> readSecretFile(const std::string& path) {
+    auto text = readFile(path);
+    if (!text) {
+        return std::nullopt;
+    }
+    return trimmed(text->substr(0, text->find('\n')));
+}
+
+std::optional<double> parseSeconds(const std::string& value) {
+    char* end = nullptr;
+    const double seconds = std::strtod(value.c_str(), &end);
+    if (value.empty() || *end != '\0' || !(seconds >= 0) || seconds > 86400) {
+        return std::nullopt;
+    }
+    return seconds;
+}
+
+bool applyModelMap(ServiceConfig& config, const std::string& value, std::string* error) {
+    const auto equals = value.find('=');
+    const std::string model = trimmed(value.substr(0, equals));
+    const std::string upstream =
+        equals == std::string::npos ? std::string() : trimmed(value.substr(equals + 1));
+    if (model.empty() || upstream.empty()) {
+        setError(error, "model-map takes CATALOG_MODEL=UPSTREAM_MODEL, got \"" + value + "\"");
+        return false;
+    }
+    config.modelMap[model] = upstream;
+    return true;
+}
+
+// Keys whose value is a secret read from a file.
+bool applySecretFile(std::string& field, const std::string& key, const std::string& path,
+                     std::string* error) {
+    auto secret = readSecretFile(path);
+    if (!secret) {
+        setError(error, key + ": cannot read " + path);
+        return false;
+    }
+    field = *secret;
+    return true;
+}
+
+}  // namespace
+
+bool applySetting(ServiceConfig& config, const std::string& key, const std::string& value,
+                  std::string* error) {
+    if (key == "listen") {
+        config.listen = value;
+    } else if (key == "port") {
+        char* end = nullptr;
+        const long port = std::strtol(value.c_str(), &end, 10);
+        if (value.empty() || *end != '\0' || port < 0 || port > 65535) {
+            setError(error, "port must be a number from 0 to 65535, got \"" + value + "\"");
+            return false;
+        }
+        config.port = static_cast<int>(port);
+    } else if (key == "cert") {
+        config.certFile = value;
+    } else if (key == "key") {
+        config.keyFile = value;
+    } else if (key == "data-dir") {
+        config.dataDir = value;
+    } else if (key == "passphrase") {
+        config.passphrase = value;
+    } else if (key == "passphrase-file") {
+        return applySecretFile(config.passphrase, key, value, error);
+    } else if (key == "upstream-url") {
+        if (!value.empty() && value.rfind("http://", 0) != 0 && value.rfind("https://", 0) != 0) {
+            setError(error, "upstream-url must start with http:// or https://");
+            return false;
+        }
+        config.upstreamUrl = value;
+    } else if (key == "upstream-api-key") {
+        config.upstreamApiKey = value;
+    } else if (key == "upstream-api-key-file") {
+        return applySecretFile(config.upstreamApiKey, key, value, error);
+    } else if (key == "upstream-ca-file") {
+        config.upstreamCaFile = value;
+    } else if (key == "model-map") {
+        return applyModelMap(config, value, error);
+    } else if (key == "upstream-timeout" || key == "auth-delay") {
+        auto seconds = parseSeconds(value);
+        if (!seconds || (key == "upstream-timeout" && *seconds <= 0)) {
+            setError(error, key + " must be a positive number of seconds, got \"" + value + "\"");
+            return false;
+        }
+        (key == "auth-delay" ? config.authDelay : config.upstreamTimeout) = *seconds;
+    } else if (key == "version") {
+        config.version = value;
+    } else if (key == "installer-file") {
+        config.installerFile = value;
+    } else {
+        setError(error, "unknown setting \"" + key + "\"");
+        return false;
+    }
+    return true;
+}
+
+bool applyConfigText(ServiceConfig& config, const std::string& text, std::string* error) {
+    std::istringstream lines(text);
+    std::string line;
+    int number = 0;
+    while (std::getline(lines, line)) {
+        ++number;
+        line = trimmed(line);
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        const auto equals = line.find('=');
+        if (equals == std::string::npos) {
+            setError(error, "line " + std::to_string(number) + ": expected key = value");
+            return false;
+        }
+        std::string detail;
+        if (!applySetting(config, trimmed(line.substr(0, equals)), trimmed(line.substr(equals + 1)),
+                          &detail)) {
+            setError(error, "line " + std::to_string(number) + ": " + detail);
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args,
+                                            std::string* error) {
+    std::vector<std::pair<std::string, std::string>> settings;
+    std::optional<std::string> configFile;
+    CommandLine result;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            result.showHelp = true;
+            return result;
+        }
+        if (arg.rfind("--", 0) != 0 || arg.size() == 2) {
+            setError(error, "unexpected argument \"" + arg + "\" (see --help)");
+            return std::nullopt;
+        }
+        std::string key = arg.substr(2);
+        std::string value;
+        if (const auto equals = key.find('='); equals != std::string::npos) {
+            value = key.substr(equals + 1);
+            key.resize(equals);
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            setError(error, "--" + key + " needs a value (see --help)");
+            return std::nullopt;
+        }
+        if (key == "config") {
+            configFile = value;
+        } else {
+            settings.emplace_back(key, value);
+        }
+    }
+    if (configFile) {
+        auto text = readFile(*configFile);
+        if (!text) {
+            setError(error, "cannot read the config file " + *configFile);
+            return std::nullopt;
+        }
+        std::string detail;
+        if (!applyConfigText(result.config, *text, &detail)) {
+            setError(error, *configFile + ": " + detail);
+            return std::nullopt;
+        }
+    }
+    for (const auto& [key, value] : settings) {
+        std::string detail;
+        if (!applySetting(result.config, key, value, &detail)) {
+            setError(error, "--" + detail);
+            return std::nullopt;
+        }
+    }
+    return result;
+}
+
+std::string resolvedDataDir(const ServiceConfig& config) {
+    if (!config.dataDir.empty()) {
+        return config.dataDir;
+    }
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
+        return std::string(xdg) + "/velmora-service";
+    }
+    const char* home = std::getenv("HOME");
+    return std::string(home ? home : ".") + "/.local/share/velmora-service";
+}
+
+std::string usageText() {
+    return R"(Usage: velmora-service [--config FILE] [--KEY VALUE]...
+
+The reference web service for Velmora: the chat endpoint, the sign-in page, the
+version document and the installer download, over HTTPS.
+
+Every KEY may also be given in the config file as a "KEY = VALUE" line; flags on
+the command line win over the file.
+
+  --config FILE               read settings from FILE first
+  --listen ADDRESS            address to listen on (default 127.0.0.1)
+  --port N                    port (default 8443; 0 picks a free one)
+  --cert FILE                 server certificate, PEM (required)
+  --key FILE                  server private key, PEM (required)
+  --data-dir DIR              token database directory
+                              (default $XDG_DATA_HOME/velmora-service)
+  --passphrase TEXT           passphrase the sign-in page asks for
+  --passphrase-file FILE      ... read from the first line of FILE
+  --upstream-url URL          OpenAI-compatible API base, e.g. a local Ollama at
+                              http://127.0.0.1:11434/v1 (without it /api/chat
+                              answers 503)
+  --upstream-api-key KEY      sent as "Authorization: Bearer KEY" upstream
+  --upstream-api-key-file FILE  ... read from the first line of FILE
+  --upstream-ca-file FILE     extra CA bundle for an https upstream
+  --model-map MODEL=UPSTREAM  catalog model -> upstream model name; repeatable
+                              (default gemini-2.5-flash-preview-05-20 maps to
+                              itself)
+  --upstream-timeout SECONDS  upstream answer deadline, then 504 (default 55)
+  --version VERSION           served in /latest/version.json (default )" VELMORA_SERVICE_DEFAULT_VERSION
+           R"()
+  --installer-file FILE       served as /latest/Velmora.dmg (404 without it)
+  --auth-delay SECONDS        pause after a wrong passphrase (default 2)
+  --help                      this text
+)";
+}
+
+}  // namespace velmora::service

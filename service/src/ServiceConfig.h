@@ -1,0 +1,59 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmora::service {
+
+// The model the desktop client asks for unless the user picked another.
+inline constexpr const char* kDefaultModel = "gemini-2.5-flash-preview-05-20";
+inline constexpr const char* kCatalogProvider = "google";
+
+// Everything the service is told at start. Durations are seconds.
+struct ServiceConfig {
+    std::string listen = "127.0.0.1";
+    int port = 8443;
+    std::string certFile;
+    std::string keyFile;
+    std::string dataDir;  // empty: $XDG_DATA_HOME/velmora-service
+    std::string passphrase;
+    std::string upstreamUrl;  // empty: no model backend
+    std::string upstreamApiKey;
+    std::string upstreamCaFile;
+    // Catalog model name -> the name the upstream knows it by. The catalog is its keys, all
+    // under the provider "google".
+    std::map<std::string, std::string> modelMap = {{kDefaultModel, kDefaultModel}};
+    double upstreamTimeout = 55.0;
+    std::string version = VELMORA_SERVICE_DEFAULT_VERSION;
+    std::string installerFile;
+    double authDelay = 2.0;
+};
+
+// What the command line asked for.
+struct CommandLine {
+    ServiceConfig config;
+    bool showHelp = false;
+};
+
+// Parses flags (`--key value` or `--key=value`); `--config FILE` reads `key = value` lines
+// first, and flags given on the command line win over the file. On failure returns none and
+// describes the problem in `error`.
+std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args,
+                                            std::string* error);
+
+// Applies one `key = value` setting; the keys are the flag names without the dashes.
+bool applySetting(ServiceConfig& config, const std::string& key, const std::string& value,
+                  std::string* error);
+
+// Reads `key = value` lines; blank lines and lines starting with '#' are skipped.
+bool applyConfigText(ServiceConfig& config, const std::string& text, std::string* error);
+
+// The data directory: the configured one, else $XDG_DATA_HOME/velmora-service, else
+// ~/.local/share/velmora-service.
+std::string resolvedDataDir(const ServiceConfig& config);
+
+std::string usageText();
+
+}  // namespace velmora::service
