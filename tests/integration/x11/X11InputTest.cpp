@@ -40,13 +40,14 @@ bool pumpUntil(const std::function<bool()>& condition, int ms = timeoutMs) {
     return true;
 }
 
-struct Run {
+struct ProcessResult {
     int exitCode = -1;
     QByteArray output;
 };
 
 // Runs a helper program while the event loop keeps turning: it may ask us for the clipboard.
-Run run(const QString& program, const QStringList& arguments, const QByteArray& input = {}) {
+ProcessResult run(const QString& program, const QStringList& arguments,
+                  const QByteArray& input = {}) {
     QProcess process;
     process.setStandardErrorFile(QProcess::nullDevice());
     process.start(program, arguments);
@@ -55,7 +56,7 @@ Run run(const QString& program, const QStringList& arguments, const QByteArray& 
     }
     process.write(input);
     process.closeWriteChannel();
-    Run result;
+    ProcessResult result;
     pumpUntil([&] {
         result.output += process.readAllStandardOutput();
         return process.state() == QProcess::NotRunning;
@@ -314,7 +315,7 @@ class KeystrokeTest : public X11InputTest {
     }
 
     std::optional<std::string> clipboardFromOutside() {
-        const Run result = run("xclip", {"-o", "-selection", "clipboard"});
+        const ProcessResult result = run("xclip", {"-o", "-selection", "clipboard"});
         if (result.exitCode != 0)
             return std::nullopt;
         return result.output.toStdString();
@@ -413,7 +414,7 @@ TEST_F(ClipboardTest, NonTextFormatsRoundTripByteForByte) {
         ASSERT_EQ(clipboard.text(), "the answer");
         clipboard.restore(saved);
         EXPECT_TRUE(holds(clipboard.snapshot()));
-        const Run out = run("xclip", {"-o", "-selection", "clipboard", "-t", format});
+        const ProcessResult out = run("xclip", {"-o", "-selection", "clipboard", "-t", format});
         EXPECT_EQ(out.exitCode, 0);
         EXPECT_EQ(out.output, bytes);
         EXPECT_TRUE(run("xclip", {"-o", "-selection", "clipboard", "-t", "TARGETS"})
