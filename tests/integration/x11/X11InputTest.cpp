@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QKeyEvent>
@@ -66,8 +67,12 @@ ProcessResult run(const QString& program, const QStringList& arguments,
     return result;
 }
 
-// Puts data on CLIPBOARD from another client; xclip stays behind as its owner.
+// Puts data on CLIPBOARD from another client; xclip stays behind as its owner. Returns once Qt
+// has seen the new owner: only then does its own next claim carry a timestamp the server accepts.
 void xclipOwn(const QByteArray& data, const QString& target) {
+    int changes = 0;
+    const auto connection = QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged,
+                                             [&] { ++changes; });
     QProcess process;
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
@@ -75,7 +80,9 @@ void xclipOwn(const QByteArray& data, const QString& target) {
     ASSERT_TRUE(process.waitForStarted(timeoutMs));
     process.write(data);
     process.closeWriteChannel();
-    ASSERT_TRUE(pumpUntil([&] { return process.state() == QProcess::NotRunning; }));
+    EXPECT_TRUE(pumpUntil([&] { return process.state() == QProcess::NotRunning; }));
+    EXPECT_TRUE(pumpUntil([&] { return changes > 0; }));
+    QObject::disconnect(connection);
 }
 
 void xdotool(const QStringList& arguments) {
