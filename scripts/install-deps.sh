@@ -10,7 +10,7 @@ packages=(
   libx11-dev libxtst-dev libxkbcommon-dev
   libcpp-httplib-dev libssl-dev libsqlite3-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  xvfb xdotool xclip trayer gnome-keyring libsecret-tools dbus-daemon openssl xauth
+  xvfb xdotool xclip trayer gnome-keyring libsecret-tools dbus-daemon openssl xauth curl
   fonts-dejavu-core
 )
 

@@ -1,6 +1,7 @@
 // A scripted OpenAI-compatible chat-completions server on loopback for the end-to-end test. It
-// answers "Rewritten: " + the user message, takes its time when the message asks it to, and
-// appends every request body it received to a log file, one per line.
+// answers "Rewritten: " + the user message (port 0 picks a free one, printed at start), takes its
+// time when the message asks it to, and appends every request body it received to a log file, one
+// per line.
 #include <httplib.h>
 
 #include <chrono>
@@ -46,11 +47,13 @@ int main(int argc, char** argv) {
                    {"message", {{"role", "assistant"}, {"content", "Rewritten: " + user}}}}}}};
             response.set_content(answer.dump(), "application/json");
         });
-    if (!server.bind_to_port("127.0.0.1", port)) {
+    const int bound = port == 0 ? server.bind_to_any_port("127.0.0.1")
+                                : (server.bind_to_port("127.0.0.1", port) ? port : -1);
+    if (bound <= 0) {
         std::fprintf(stderr, "cannot listen on %d\n", port);
         return 1;
     }
-    std::printf("listening %d\n", port);
+    std::printf("listening %d\n", bound);
     std::fflush(stdout);
     server.listen_after_bind();
     return 0;
