@@ -2,8 +2,11 @@
 
 #include <unicode/utf8.h>
 
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <string_view>
+
+#include "app/Utf8Sequence.h"
 
 namespace velmora {
 namespace {
@@ -26,10 +29,23 @@ void appendJsonString(std::string& out, std::string_view text) {
     out += '"';
     int32_t i = 0;
     while (i < length) {
-        // Plain bytes are copied in runs.
+        // Plain text, well-formed UTF-8 included, is copied in runs.
         int32_t run = i;
-        while (run < length && s[run] >= 0x20 && s[run] < 0x80 && s[run] != '"' && s[run] != '\\') {
-            ++run;
+        while (run < length) {
+            const uint8_t b = s[run];
+            if (b < 0x80) {
+                if (b < 0x20 || b == '"' || b == '\\') {
+                    break;
+                }
+                ++run;
+                continue;
+            }
+            const std::size_t sequence =
+                multiByteSequenceLength(s + run, static_cast<std::size_t>(length - run));
+            if (sequence == 0) {
+                break;
+            }
+            run += static_cast<int32_t>(sequence);
         }
         out.append(text.data() + i, static_cast<std::size_t>(run - i));
         i = run;
@@ -105,71 +121,415 @@ constexpr const char* kNotJson =
 constexpr const char* kNotObject =
     "Expected to decode a dictionary but found something else instead.";
 
-// Reads the top-level member "response" without building a document: the string is moved out of
-// the parser's buffer, so a large answer is held about once.
-class ResponseReader : public nlohmann::json_sax<json> {
+std::size_t encodeUtf8(uint32_t c, char* out) {
+    if (c < 0x80) {
+        out[0] = static_cast<char>(c);
+        return 1;
+    }
+    if (c < 0x800) {
+        out[0] = static_cast<char>(0xC0 | c >> 6);
+        out[1] = static_cast<char>(0x80 | (c & 0x3F));
+        return 2;
+    }
+    if (c < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | c >> 12);
+        out[1] = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        out[2] = static_cast<char>(0x80 | (c & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | c >> 18);
+    out[1] = static_cast<char>(0x80 | (c >> 12 & 0x3F));
+    out[2] = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out[3] = static_cast<char>(0x80 | (c & 0x3F));
+    return 4;
+}
+
+// Where the bytes of a JSON string go while it is read.
+struct SkipSink {
+    void append(const char*, std::size_t) {}
+};
+
+// Keeps at most a few bytes: enough to recognise a member name.
+struct NameSink {
+    char bytes[16];
+    std::size_t length = 0;
+    bool overflowed = false;
+
+    void append(const char* data, std::size_t count) {
+        if (count > sizeof bytes - length) {
+            overflowed = true;
+            return;
+        }
+        std::memcpy(bytes + length, data, count);
+        length += count;
+    }
+    bool is(std::string_view name) const {
+        return !overflowed && std::string_view(bytes, length) == name;
+    }
+};
+
+struct StringSink {
+    std::string& out;
+    void append(const char* data, std::size_t count) { out.append(data, count); }
+};
+
+// Reads the whole body as JSON without building a document, validating every value, and
+// unescapes only the top-level member "response" straight into its result, so a large answer
+// is held once. Nesting is tracked on a heap stack, so no input can exhaust the call stack.
+class ResponseReader {
   public:
     enum class Found { nothing, string, other };
 
-    bool null() override { return value(Found::other); }
-    bool boolean(bool) override { return value(Found::other); }
-    bool number_integer(number_integer_t) override { return value(Found::other); }
-    bool number_unsigned(number_unsigned_t) override { return value(Found::other); }
-    bool number_float(number_float_t, const string_t&) override { return value(Found::other); }
-    bool binary(binary_t&) override { return value(Found::other); }
-    bool string(string_t& text) override {
-        if (depth_ == 1 && atResponse_) {
-            response_ = std::move(text);
-        }
-        return value(Found::string);
-    }
-    bool start_object(std::size_t) override { return open(true); }
-    bool end_object() override { return close(); }
-    bool start_array(std::size_t) override { return open(false); }
-    bool end_array() override { return close(); }
-    bool key(string_t& name) override {
-        atResponse_ = depth_ == 1 && name == "response";
-        return true;
-    }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
-        return false;
-    }
+    explicit ResponseReader(std::string_view body)
+        : s_(reinterpret_cast<const uint8_t*>(body.data())), end_(s_ + body.size()), p_(s_) {}
 
+    // False when the body is not JSON; `problem()` then says why.
+    bool read();
+
+    const std::string& problem() const { return problem_; }
     bool topLevelIsObject() const { return topLevelIsObject_; }
     Found found() const { return found_; }
     std::string& response() { return response_; }
 
   private:
-    bool value(Found kind) {
-        if (depth_ == 0) {
-            topLevelIsObject_ = false;
-        } else if (depth_ == 1 && atResponse_) {
-            found_ = kind;
+    bool fail(const char* what) {
+        problem_ = std::string(what) + " at byte " + std::to_string(p_ - s_) + ".";
+        return false;
+    }
+    void skipWhitespace() {
+        while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) {
+            ++p_;
         }
-        return true;
     }
-    bool open(bool isObject) {
-        if (depth_ == 0) {
-            topLevelIsObject_ = isObject;
-        } else if (depth_ == 1 && atResponse_) {
-            found_ = Found::other;
-        }
-        ++depth_;
-        atResponse_ = false;
-        return true;
-    }
-    bool close() {
-        --depth_;
-        atResponse_ = false;
-        return true;
-    }
+    bool memberName(bool& isResponse);
+    bool value(bool isResponse);
+    bool literal(std::string_view word);
+    bool number();
+    template <typename Sink>
+    bool string(Sink& sink);
+    bool escape(uint32_t& codePoint);
+    bool hexQuad(uint32_t& unit);
+    bool responseString();
 
-    int depth_ = 0;
-    bool atResponse_ = false;
+    const uint8_t* s_;
+    const uint8_t* end_;
+    const uint8_t* p_;
+    std::string stack_;  // '{' or '[' per open container
+    std::string problem_;
     bool topLevelIsObject_ = false;
     Found found_ = Found::nothing;
     std::string response_;
 };
+
+bool ResponseReader::read() {
+    // A byte order mark may precede the text.
+    if (end_ - p_ >= 3 && p_[0] == 0xEF && p_[1] == 0xBB && p_[2] == 0xBF) {
+        p_ += 3;
+    }
+    enum class Expect { value, firstInContainer, separatorOrClose };
+    Expect expect = Expect::value;
+    bool isResponse = false;
+    while (true) {
+        skipWhitespace();
+        switch (expect) {
+            case Expect::value: {
+                const std::size_t depth = stack_.size();
+                if (!value(isResponse)) {
+                    return false;
+                }
+                expect =
+                    stack_.size() > depth ? Expect::firstInContainer : Expect::separatorOrClose;
+                break;
+            }
+            case Expect::firstInContainer:
+                if (p_ < end_ && *p_ == (stack_.back() == '{' ? '}' : ']')) {
+                    ++p_;
+                    stack_.pop_back();
+                    expect = Expect::separatorOrClose;
+                } else if (stack_.back() == '[') {
+                    isResponse = false;
+                    expect = Expect::value;
+                } else if (!memberName(isResponse)) {
+                    return false;
+                } else {
+                    expect = Expect::value;
+                }
+                break;
+            case Expect::separatorOrClose: {
+                if (stack_.empty()) {
+                    return p_ == end_ || fail("Unexpected text after the end of the document");
+                }
+                if (p_ == end_) {
+                    return fail("Unexpected end of data");
+                }
+                const char open = stack_.back();
+                if (*p_ == (open == '{' ? '}' : ']')) {
+                    ++p_;
+                    stack_.pop_back();
+                    break;
+                }
+                if (*p_ != ',') {
+                    return fail(open == '{' ? "Expected ',' or '}'" : "Expected ',' or ']'");
+                }
+                ++p_;
+                isResponse = false;
+                if (open == '{') {
+                    skipWhitespace();
+                    if (!memberName(isResponse)) {
+                        return false;
+                    }
+                }
+                expect = Expect::value;
+                break;
+            }
+        }
+    }
+}
+
+// Reads `"name":` and says whether it names the top-level response.
+bool ResponseReader::memberName(bool& isResponse) {
+    if (p_ == end_ || *p_ != '"') {
+        return fail("Expected a member name");
+    }
+    NameSink name;
+    if (!string(name)) {
+        return false;
+    }
+    skipWhitespace();
+    if (p_ == end_ || *p_ != ':') {
+        return fail("Expected ':'");
+    }
+    ++p_;
+    isResponse = stack_.size() == 1 && name.is("response");
+    return true;
+}
+
+// Reads one value. An object or array is only opened here; `read` walks its contents.
+bool ResponseReader::value(bool isResponse) {
+    if (p_ == end_) {
+        return fail("Unexpected end of data");
+    }
+    const uint8_t first = *p_;
+    if (stack_.empty()) {
+        topLevelIsObject_ = first == '{';
+    } else if (isResponse) {
+        found_ = first == '"' ? Found::string : Found::other;
+    }
+    switch (first) {
+        case '{':
+        case '[':
+            ++p_;
+            stack_ += static_cast<char>(first);
+            return true;
+        case '"': {
+            if (isResponse) {
+                return responseString();
+            }
+            SkipSink skip;
+            return string(skip);
+        }
+        case 't':
+            return literal("true");
+        case 'f':
+            return literal("false");
+        case 'n':
+            return literal("null");
+        default:
+            if (first == '-' || (first >= '0' && first <= '9')) {
+                return number();
+            }
+            return fail("Unexpected character");
+    }
+}
+bool ResponseReader::literal(std::string_view word) {
+    if (static_cast<std::size_t>(end_ - p_) < word.size() ||
+        std::memcmp(p_, word.data(), word.size()) != 0) {
+        return fail("Unexpected character");
+    }
+    p_ += word.size();
+    return true;
+}
+
+bool ResponseReader::number() {
+    const auto digits = [this] {
+        const uint8_t* start = p_;
+        while (p_ < end_ && *p_ >= '0' && *p_ <= '9') {
+            ++p_;
+        }
+        return p_ > start;
+    };
+    if (*p_ == '-') {
+        ++p_;
+    }
+    if (p_ < end_ && *p_ == '0') {
+        ++p_;
+    } else if (!digits()) {
+        return fail("Invalid number");
+    }
+    if (p_ < end_ && *p_ == '.') {
+        ++p_;
+        if (!digits()) {
+            return fail("Invalid number");
+        }
+    }
+    if (p_ < end_ && (*p_ == 'e' || *p_ == 'E')) {
+        ++p_;
+        if (p_ < end_ && (*p_ == '+' || *p_ == '-')) {
+            ++p_;
+        }
+        if (!digits()) {
+            return fail("Invalid number");
+        }
+    }
+    return true;
+}
+
+// Reads a string whose opening quote is at the current position. Runs of plain text (valid
+// UTF-8 without quotes, backslashes or control characters) go to the sink in one piece.
+template <typename Sink>
+bool ResponseReader::string(Sink& sink) {
+    ++p_;
+    while (true) {
+        const uint8_t* run = p_;
+        while (p_ < end_) {
+            const uint8_t b = *p_;
+            if (b < 0x80) {
+                if (b < 0x20 || b == '"' || b == '\\') {
+                    break;
+                }
+                ++p_;
+                continue;
+            }
+            const std::size_t length = multiByteSequenceLength(p_, end_ - p_);
+            if (length == 0) {
+                break;
+            }
+            p_ += length;
+        }
+        sink.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p_ - run));
+        if (p_ == end_) {
+            return fail("Unterminated string");
+        }
+        if (*p_ == '"') {
+            ++p_;
+            return true;
+        }
+        if (*p_ != '\\') {
+            return fail(*p_ < 0x20 ? "Unescaped control character in a string"
+                                   : "Invalid UTF-8 in a string");
+        }
+        uint32_t codePoint = 0;
+        if (!escape(codePoint)) {
+            return false;
+        }
+        char utf8[4];
+        sink.append(utf8, encodeUtf8(codePoint, utf8));
+    }
+}
+
+bool ResponseReader::escape(uint32_t& codePoint) {
+    ++p_;
+    if (p_ == end_) {
+        return fail("Unterminated string");
+    }
+    switch (*p_) {
+        case '"':
+        case '\\':
+        case '/':
+            codePoint = *p_;
+            break;
+        case 'b':
+            codePoint = '\b';
+            break;
+        case 'f':
+            codePoint = '\f';
+            break;
+        case 'n':
+            codePoint = '\n';
+            break;
+        case 'r':
+            codePoint = '\r';
+            break;
+        case 't':
+            codePoint = '\t';
+            break;
+        case 'u': {
+            ++p_;
+            if (!hexQuad(codePoint)) {
+                return false;
+            }
+            if (codePoint >= 0xDC00 && codePoint <= 0xDFFF) {
+                return fail("Unpaired low surrogate escape");
+            }
+            if (codePoint >= 0xD800 && codePoint <= 0xDBFF) {
+                uint32_t low = 0;
+                if (end_ - p_ < 2 || p_[0] != '\\' || p_[1] != 'u') {
+                    return fail("Unpaired high surrogate escape");
+                }
+                p_ += 2;
+                if (!hexQuad(low)) {
+                    return false;
+                }
+                if (low < 0xDC00 || low > 0xDFFF) {
+                    return fail("Unpaired high surrogate escape");
+                }
+                codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (low - 0xDC00);
+            }
+            return true;
+        }
+        default:
+            return fail("Invalid escape");
+    }
+    ++p_;
+    return true;
+}
+
+bool ResponseReader::hexQuad(uint32_t& unit) {
+    if (end_ - p_ < 4) {
+        return fail("Unterminated string");
+    }
+    unit = 0;
+    for (int i = 0; i < 4; ++i, ++p_) {
+        const uint8_t b = *p_;
+        int digit = -1;
+        if (b >= '0' && b <= '9') {
+            digit = b - '0';
+        } else if (b >= 'a' && b <= 'f') {
+            digit = b - 'a' + 10;
+        } else if (b >= 'A' && b <= 'F') {
+            digit = b - 'A' + 10;
+        }
+        if (digit < 0) {
+            return fail("Invalid \\u escape");
+        }
+        unit = unit << 4 | static_cast<uint32_t>(digit);
+    }
+    return true;
+}
+
+// The escaped form is never shorter than the text it stands for, so the distance to the closing
+// quote bounds the result and one reservation suffices.
+bool ResponseReader::responseString() {
+    response_.clear();
+    const auto* text = reinterpret_cast<const char*>(p_ + 1);
+    const auto* end = reinterpret_cast<const char*>(end_);
+    for (const char* quote = text; quote < end; ++quote) {
+        quote = static_cast<const char*>(std::memchr(quote, '"', end - quote));
+        if (!quote) {
+            break;
+        }
+        const char* backslash = quote;
+        while (backslash > text && backslash[-1] == '\\') {
+            --backslash;
+        }
+        if ((quote - backslash) % 2 == 0) {
+            response_.reserve(static_cast<std::size_t>(quote - text));
+            break;
+        }
+    }
+    StringSink sink{response_};
+    return string(sink);
+}
 
 std::optional<json> parseObject(const std::string& body, std::string* error) {
     json value = json::parse(body, nullptr, false);
@@ -230,9 +590,9 @@ std::optional<std::string> encodeResponse(const SimpleProxyResponse& response, s
 }
 
 std::optional<SimpleProxyResponse> decodeResponse(const std::string& body, std::string* error) {
-    ResponseReader reader;
-    if (!json::sax_parse(body, &reader, json::input_format_t::json, true, false)) {
-        setError(error, kNotJson);
+    ResponseReader reader(body);
+    if (!reader.read()) {
+        setError(error, std::string(kNotJson) + " (" + reader.problem() + ")");
         return std::nullopt;
     }
     if (!reader.topLevelIsObject()) {

@@ -7,7 +7,11 @@
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
 
+#include <array>
+#include <atomic>
+#include <cstdint>
 #include <memory>
+#include <mutex>
 
 namespace velmora {
 namespace {
@@ -59,23 +63,80 @@ std::size_t countWithBreakIterator(std::string_view text) {
     return count;
 }
 
-enum class Pair { breaks, joins, dependsOnContext };
+// A code point's Grapheme_Cluster_Break value with two flags the rules that look back need.
+constexpr uint8_t kBreakMask = 0x1F;
+constexpr uint8_t kInvalid = 0x1F;  // an ill-formed byte, left to the break iterator
+constexpr uint8_t kPictographic = 0x20;
+constexpr uint8_t kVirama = 0x40;
+static_assert(U_GCB_ZWJ < kInvalid, "break values fit below the flags");
 
-int32_t clusterBreak(UChar32 c) {
-    if (c < 0) {
-        return -1;  // an invalid byte: left to the break iterator
+uint8_t propertiesFromIcu(UChar32 c) {
+    auto value = static_cast<uint8_t>(u_getIntPropertyValue(c, UCHAR_GRAPHEME_CLUSTER_BREAK));
+    if (u_hasBinaryProperty(c, UCHAR_EXTENDED_PICTOGRAPHIC)) {
+        value |= kPictographic;
     }
-    if (c >= 0x20 && c < 0x7F) {
-        return U_GCB_OTHER;
+    if (value == U_GCB_EXTEND && u_getCombiningClass(c) == 9) {
+        value |= kVirama;
     }
-    return u_getIntPropertyValue(c, UCHAR_GRAPHEME_CLUSTER_BREAK);
+    return value;
 }
 
-// What the rules of UAX #29 say between two adjacent code points from their break properties
-// alone. Only the rules that look further back (emoji joiner sequences, flag pairs) and invalid
-// bytes are left to the break iterator; no rule looks back past a certain break.
-Pair pairBetween(int32_t a, int32_t b, UChar32 second, bool afterVirama) {
-    if (a < 0 || b < 0) {
+// The properties of the first two planes (where nearly all text and emoji live), asked of ICU
+// once per block of 256 code points on first use. A block is written under the lock and
+// published by its flag, so readers never see it half-filled.
+class PropertyTable {
+  public:
+    uint8_t lookup(UChar32 c) {
+        if (c >= kSize) {
+            return propertiesFromIcu(c);
+        }
+        const auto block = static_cast<std::size_t>(c) / kBlock;
+        if (!ready_[block].load(std::memory_order_acquire)) {
+            fill(block);
+        }
+        return values_[static_cast<std::size_t>(c)];
+    }
+
+  private:
+    static constexpr UChar32 kSize = 0x20000;
+    static constexpr std::size_t kBlock = 256;
+
+    void fill(std::size_t block) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (ready_[block].load(std::memory_order_relaxed)) {
+            return;
+        }
+        for (std::size_t c = block * kBlock; c < (block + 1) * kBlock; ++c) {
+            values_[c] = propertiesFromIcu(static_cast<UChar32>(c));
+        }
+        ready_[block].store(true, std::memory_order_release);
+    }
+
+    std::array<uint8_t, kSize> values_{};
+    std::array<std::atomic<bool>, kSize / kBlock> ready_{};
+    std::mutex mutex_;
+};
+
+constinit PropertyTable propertyTable;
+
+constexpr std::array<uint8_t, 0x80> kAsciiProperties = [] {
+    std::array<uint8_t, 0x80> values{};
+    for (std::size_t c = 0; c < values.size(); ++c) {
+        values[c] = c == '\r'               ? U_GCB_CR
+                    : c == '\n'             ? U_GCB_LF
+                    : c < 0x20 || c == 0x7F ? U_GCB_CONTROL
+                                            : U_GCB_OTHER;
+    }
+    return values;
+}();
+
+enum class Pair { breaks, joins, dependsOnContext, breaksUnlessLookback };
+
+// What the rules of UAX #29 say between two adjacent code points from their break values alone.
+// Only the rules that look further back (emoji joiner sequences, flag pairs, Indic conjuncts) and
+// invalid bytes are left to the break iterator; no rule looks back past a certain break.
+constexpr Pair pairFromBreakValues(int a, int b) {
+    if (a == kInvalid || b == kInvalid) {
         return Pair::dependsOnContext;
     }
     if (a == U_GCB_CR && b == U_GCB_LF) {
@@ -96,14 +157,31 @@ Pair pairBetween(int32_t a, int32_t b, UChar32 second, bool afterVirama) {
     if (a == U_GCB_REGIONAL_INDICATOR && b == U_GCB_REGIONAL_INDICATOR) {
         return Pair::dependsOnContext;
     }
-    if (a == U_GCB_ZWJ && u_hasBinaryProperty(second, UCHAR_EXTENDED_PICTOGRAPHIC)) {
-        return Pair::dependsOnContext;
-    }
-    // Indic conjuncts join a consonant to the one before a virama and its marks.
-    if (afterVirama && (a == U_GCB_EXTEND || a == U_GCB_ZWJ)) {
-        return Pair::dependsOnContext;
+    // A joiner before a pictograph, or a consonant after a virama and its marks.
+    if (a == U_GCB_ZWJ || a == U_GCB_EXTEND) {
+        return Pair::breaksUnlessLookback;
     }
     return Pair::breaks;
+}
+
+constexpr std::array<std::array<Pair, 32>, 32> kPairs = [] {
+    std::array<std::array<Pair, 32>, 32> pairs{};
+    for (int a = 0; a < 32; ++a) {
+        for (int b = 0; b < 32; ++b) {
+            pairs[a][b] = pairFromBreakValues(a, b);
+        }
+    }
+    return pairs;
+}();
+
+Pair pairBetween(uint8_t previous, uint8_t current, bool afterVirama) {
+    const int a = previous & kBreakMask;
+    const Pair pair = kPairs[a][current & kBreakMask];
+    if (pair != Pair::breaksUnlessLookback) {
+        return pair;
+    }
+    return (a == U_GCB_ZWJ && (current & kPictographic)) || afterVirama ? Pair::dependsOnContext
+                                                                        : Pair::breaks;
 }
 
 }  // namespace
@@ -112,29 +190,39 @@ std::size_t characterCount(std::string_view text) {
     // Stretches between certain breaks whose code points certainly join are one character each;
     // only the stretches with a context-dependent pair go through the break iterator.
     const auto* s = reinterpret_cast<const uint8_t*>(text.data());
-    const int32_t length = static_cast<int32_t>(text.size());
+    const auto length = static_cast<int32_t>(text.size());
     std::size_t count = 0;
     int32_t stretchStart = 0;
     bool stretchIsOneCharacter = true;
     bool stretchHasVirama = false;
-    int32_t previous = 0;
+    const auto breakBefore = [&](int32_t position, uint8_t current) {
+        count += stretchIsOneCharacter ? 1
+                                       : countWithBreakIterator(text.substr(
+                                             static_cast<std::size_t>(stretchStart),
+                                             static_cast<std::size_t>(position - stretchStart)));
+        stretchStart = position;
+        stretchIsOneCharacter = (current & kBreakMask) != kInvalid;
+        stretchHasVirama = false;
+    };
+    uint8_t previous = 0;
     int32_t i = 0;
     while (i < length) {
         const int32_t start = i;
-        UChar32 c;
-        U8_NEXT(s, i, length, c);
-        const int32_t current = clusterBreak(c);
-        if (start == 0) {
-            stretchIsOneCharacter = current >= 0;
+        uint8_t current;
+        if (s[i] < 0x80) {
+            current = kAsciiProperties[s[i++]];
         } else {
-            switch (pairBetween(previous, current, c, stretchHasVirama)) {
+            UChar32 c;
+            U8_NEXT(s, i, length, c);
+            current = c < 0 ? kInvalid : propertyTable.lookup(c);
+        }
+        if (start == 0) {
+            stretchIsOneCharacter = (current & kBreakMask) != kInvalid;
+        } else {
+            switch (pairBetween(previous, current, stretchHasVirama)) {
                 case Pair::breaks:
-                    count += stretchIsOneCharacter ? 1
-                                                   : countWithBreakIterator(text.substr(
-                                                         stretchStart, start - stretchStart));
-                    stretchStart = start;
-                    stretchIsOneCharacter = current >= 0;
-                    stretchHasVirama = false;
+                case Pair::breaksUnlessLookback:
+                    breakBefore(start, current);
                     break;
                 case Pair::joins:
                     break;
@@ -143,14 +231,19 @@ std::size_t characterCount(std::string_view text) {
                     break;
             }
         }
-        stretchHasVirama =
-            stretchHasVirama || (current == U_GCB_EXTEND && u_getCombiningClass(c) == 9);
+        stretchHasVirama = stretchHasVirama || (current & kVirama) != 0;
         previous = current;
+        // Two ASCII bytes in a row always break, unless they are CR LF.
+        if (s[start] < 0x80) {
+            while (i < length && s[i] < 0x80 && !(s[i - 1] == '\r' && s[i] == '\n')) {
+                previous = kAsciiProperties[s[i]];
+                breakBefore(i, previous);
+                ++i;
+            }
+        }
     }
     if (length > 0) {
-        count += stretchIsOneCharacter
-                     ? 1
-                     : countWithBreakIterator(text.substr(stretchStart, length - stretchStart));
+        breakBefore(length, 0);
     }
     return count;
 }

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "api/ProxyWireFormat.h"
 
@@ -59,6 +62,149 @@ TEST(ProxyWireFormat, ResponsesDecodeOnlyAStringMember) {
         EXPECT_FALSE(decodeResponse(bad, &error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;
     }
+}
+
+std::optional<std::string> decodedText(const std::string& body) {
+    auto decoded = decodeResponse(body);
+    return decoded ? std::optional(decoded->response) : std::nullopt;
+}
+
+TEST(ProxyWireFormat, ResponsesUnescapeEveryJsonEscape) {
+    EXPECT_EQ(decodedText(R"({"response":"\"\\\/\b\f\n\r\t\u00e9\u00E9\u0000x"})"),
+              std::string("\"\\/\b\f\n\r\t\xC3\xA9\xC3\xA9\0x", 14));
+    EXPECT_EQ(decodedText(R"({"response":"\u6771\ud83d\ude00\uD83D\uDC4D"})"),
+              "\xE6\x9D\xB1\xF0\x9F\x98\x80\xF0\x9F\x91\x8D");
+    EXPECT_EQ(decodedText("{\"response\":\"caf\xC3\xA9 \xF0\x9F\x91\xA9\xE2\x80\x8D\"}"),
+              "caf\xC3\xA9 \xF0\x9F\x91\xA9\xE2\x80\x8D");
+    // A member name is compared after unescaping; a longer one is another member.
+    EXPECT_EQ(decodedText(R"({"respons\u0065":"k"})"), "k");
+    EXPECT_FALSE(decodedText(R"({"responses":"x","respons":"y"})"));
+
+    // Lone or mismatched surrogates, bad escapes and unescaped controls are not JSON.
+    for (const std::string bad :
+         {R"({"response":"\ud83d"})", R"({"response":"\ud83dx"})", R"({"response":"\ude00"})",
+          R"({"response":"\ud83d\u0041"})", R"({"response":"\ud83d\ud83d"})",
+          R"({"response":"\u12"})", R"({"response":"\u12g4"})", R"({"response":"\x"})",
+          R"({"response":"\)", "{\"response\":\"a\nb\"}", "{\"response\":\"\x01\"}",
+          "{\"response\":\"\xFF\"}", "{\"response\":\"\xC0\xAF\"}",
+          "{\"response\":\"\xED\xA0\x80\"}", "{\"response\":\"\xF4\x90\x80\x80\"}",
+          "{\"response\":\"\xE2\x82\"}", "{\"response\":\"a\",\"x\":\"\xE2\x82\"}",
+          "{\"response\":\"\xE2\x82"}) {
+        std::string error;
+        EXPECT_FALSE(decodeResponse(bad, &error)) << bad;
+        EXPECT_EQ(
+            error.rfind("The data couldn't be read because it isn't in the correct format.", 0), 0u)
+            << error;
+    }
+}
+
+TEST(ProxyWireFormat, ResponsesValidateTheWholeBody) {
+    // Values around the answer are checked and skipped, however nested; the last duplicate wins.
+    EXPECT_EQ(decodedText(R"({"a":[1,{"b":[true,false,null,{"response":"no"}],"c":{}},[],"s"],)"
+                          R"("response":"yes","z":{"response":[-0.5e+3]}})"),
+              "yes");
+    EXPECT_EQ(decodedText(R"({"response":null,"response":"b"})"), "b");
+    EXPECT_EQ(decodedText(R"({"response":"a","response":"b"})"), "b");
+    EXPECT_EQ(decodedText(" \t\r\n{ \"response\" :\n\"a\" , \"n\" : 0 } \r\n"), "a");
+    EXPECT_EQ(decodedText("\xEF\xBB\xBF{\"response\":\"bom\"}"), "bom");
+    for (const char* number : {"0", "-0", "12", "-1.5", "1e9", "1E+9", "2.5e-10", "1e400"}) {
+        EXPECT_EQ(decodedText(std::string(R"({"n":)") + number + R"(,"response":"a"})"), "a")
+            << number;
+    }
+
+    for (const std::string& bad :
+         std::vector<std::string>{"{\"n\":01,\"response\":\"a\"}",
+                                  "{\"n\":1.,\"response\":\"a\"}",
+                                  "{\"n\":.5,\"response\":\"a\"}",
+                                  "{\"n\":+1,\"response\":\"a\"}",
+                                  "{\"n\":-,\"response\":\"a\"}",
+                                  "{\"n\":1e,\"response\":\"a\"}",
+                                  "{\"n\":0x1,\"response\":\"a\"}",
+                                  "{\"n\":NaN,\"response\":\"a\"}",
+                                  "{\"n\":tru,\"response\":\"a\"}",
+                                  "{\"n\":nul}",
+                                  "{\"response\":\"a\"}x",
+                                  "{\"response\":\"a\"}{}",
+                                  "{\"response\":\"a\"},",
+                                  "{\"response\":\"a\",}",
+                                  "{\"response\":\"a\" \"b\":1}",
+                                  "{\"response\" \"a\"}",
+                                  "{response:\"a\"}",
+                                  "{'response':'a'}",
+                                  "{\"response\":\"a\"]",
+                                  "{\"a\":[1,]}",
+                                  "{\"a\":[1 2]}",
+                                  "\f{\"response\":\"a\"}",
+                                  "{\"response\":\"a\"}\xC2\xA0",
+                                  std::string("{\"response\":\"a\"}\0", 17)}) {
+        std::string error;
+        EXPECT_FALSE(decodeResponse(bad, &error)) << bad;
+        EXPECT_EQ(
+            error.rfind("The data couldn't be read because it isn't in the correct format.", 0), 0u)
+            << error;
+    }
+    std::string error;
+    EXPECT_FALSE(decodeResponse(R"({"response":"a"} x)", &error));
+    EXPECT_NE(error.find("byte 17"), std::string::npos) << error;
+    EXPECT_FALSE(decodeResponse("[1]", &error));
+    EXPECT_EQ(error, "Expected to decode a dictionary but found something else instead.");
+
+    // Deep nesting is walked without recursion, balanced or not.
+    const std::size_t depth = 200000;
+    std::string deep = R"({"x":)" + std::string(depth, '[') + std::string(depth, ']') + R"(,"y":)";
+    for (std::size_t i = 0; i < depth; ++i) {
+        deep += R"({"a":)";
+    }
+    deep += "0" + std::string(depth, '}');
+    EXPECT_EQ(decodedText(deep + R"(,"response":"deep"})"), "deep");
+    EXPECT_FALSE(decodedText(std::string(depth, '[')));
+    EXPECT_FALSE(decodedText(R"({"a":)" + std::string(depth, '{') + "}"));
+}
+
+// Reference answer from a full document parser.
+std::optional<std::string> referenceText(const std::string& body) {
+    const auto value = nlohmann::json::parse(body, nullptr, false);
+    if (value.is_discarded() || !value.is_object()) {
+        return std::nullopt;
+    }
+    const auto it = value.find("response");
+    if (it == value.end() || !it->is_string()) {
+        return std::nullopt;
+    }
+    return it->get<std::string>();
+}
+
+TEST(ProxyWireFormat, ResponsesAgreeWithADocumentParserOnTokenSoup) {
+    const std::string pieces[] = {"{",    "}",           "[",    "]", R"("response")",
+                                  ":",    ",",           "-1.5", " ", R"("\ud83d\ude00")",
+                                  "null", "\"\xC3\xA9\""};
+    // Every sequence of up to four pieces, wrapped so most are close to a valid body.
+    std::size_t accepted = 0;
+    std::vector<std::size_t> index;
+    for (std::size_t count = 0; count <= 4; ++count) {
+        index.assign(count, 0);
+        while (true) {
+            std::string inner;
+            for (std::size_t i : index) {
+                inner += pieces[i];
+            }
+            for (const std::string& body :
+                 {inner, "{" + inner + "}", R"({"response":)" + inner + "}",
+                  R"({"response":"x",)" + inner + "}"}) {
+                const auto expected = referenceText(body);
+                ASSERT_EQ(decodedText(body), expected) << body;
+                accepted += expected.has_value();
+            }
+            std::size_t digit = 0;
+            while (digit < count && ++index[digit] == std::size(pieces)) {
+                index[digit++] = 0;
+            }
+            if (digit == count) {
+                break;
+            }
+        }
+    }
+    EXPECT_GT(accepted, 100u);  // not merely agreeing that all of it is malformed
 }
 
 }  // namespace

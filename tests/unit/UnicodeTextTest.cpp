@@ -2,8 +2,12 @@
 
 #include <unicode/brkiter.h>
 #include <unicode/unistr.h>
+#include <unicode/utf8.h>
 
 #include <memory>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "app/UnicodeText.h"
 
@@ -63,6 +67,10 @@ TEST(UnicodeText, CountingAgreesWithTheBreakIteratorOnMixedText) {
                                   "\xE1\x86\xAB",
                                   "가",
                                   "ः",
+                                  "\xF0\xA0\x80\x80",  // U+20000, past the cached planes
+                                  "\xF3\xA0\x81\xA7",  // tag letter, Extend in plane 14
+                                  "\xE2\x9D\xA4",      // heavy heart, a BMP pictograph
+                                  "\xE0\xB8\xB3",      // Thai sara am, a spacing mark
                                   "क",
                                   "्",
                                   "\xFF"};
@@ -74,6 +82,60 @@ TEST(UnicodeText, CountingAgreesWithTheBreakIteratorOnMixedText) {
                 ASSERT_EQ(characterCount(text), referenceCount(text)) << text;
             }
         }
+    }
+}
+
+std::string utf8(UChar32 c) {
+    char bytes[U8_MAX_LENGTH];
+    int32_t length = 0;
+    U8_APPEND_UNSAFE(bytes, length, c);
+    return std::string(bytes, static_cast<std::size_t>(length));
+}
+
+// Every code point of a block of 256, on its own, before a joiner and between flag letters.
+std::vector<std::string> blockTexts(UChar32 first) {
+    std::vector<std::string> texts(3);
+    for (UChar32 c = first; c < first + 256; ++c) {
+        if (c >= 0xD800 && c <= 0xDFFF) {
+            continue;
+        }
+        texts[0] += utf8(c);
+        texts[1] += utf8(c) + "\xE2\x80\x8D";
+        texts[2] += utf8(c) + "\xF0\x9F\x87\xAF";
+    }
+    return texts;
+}
+
+TEST(UnicodeText, CountingAgreesWithTheBreakIteratorOnEveryCachedCodePointFromManyThreads) {
+    std::vector<UChar32> blocks;
+    for (UChar32 first = 0; first < 0x20000; first += 256) {
+        blocks.push_back(first);
+    }
+    for (UChar32 first : {0x20000, 0x2F800, 0xE0000, 0xE0100, 0x10FF00}) {
+        blocks.push_back(first);
+    }
+    // Threads start on different blocks, so blocks are first used from several threads at once.
+    constexpr std::size_t kThreads = 4;
+    std::vector<std::vector<UChar32>> mismatches(kThreads);
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (std::size_t k = 0; k < blocks.size(); ++k) {
+                const UChar32 first = blocks[(k + t * blocks.size() / kThreads) % blocks.size()];
+                for (const std::string& text : blockTexts(first)) {
+                    if (characterCount(text) != referenceCount(text)) {
+                        mismatches[t].push_back(first);
+                    }
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    for (const auto& found : mismatches) {
+        EXPECT_TRUE(found.empty())
+            << "first mismatch in the block at U+" << std::hex << found.front();
     }
 }
 
