@@ -1,7 +1,7 @@
 #include "platform/linux/QtDefaults.h"
 
 #include <QFile>
-#include <QFileInfo>
+#include <QStringDecoder>
 
 #include "platform/Log.h"
 
@@ -17,10 +17,29 @@ QString keyOf(const std::string& key) {
     return QString::fromStdString(key);
 }
 
+// QSettings drops what it cannot make sense of and carries on; a settings file is text, so
+// binary content or a file we cannot open counts as damaged too.
+bool isReadableText(const QString& path) {
+    QFile file(path);
+    if (!file.exists()) {
+        return true;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    if (bytes.contains('\0')) {
+        return false;
+    }
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    [[maybe_unused]] const QString text = decoder(bytes);
+    return !decoder.hasError();
+}
+
 }  // namespace
 
 QtDefaults::QtDefaults() : settings_(openSettings()) {
-    if (settings_->status() == QSettings::NoError) {
+    if (settings_->status() == QSettings::NoError && isReadableText(settings_->fileName())) {
         return;
     }
     // A file we cannot read or parse would refuse every later write; set it aside and start

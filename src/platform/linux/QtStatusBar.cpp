@@ -116,8 +116,6 @@ QtStatusItem::QtStatusItem(platform::MainQueue& queue)
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         logLine("No system tray available; the Velmora icon appears when a tray starts.");
     }
-    // Shown even without a tray: Qt embeds the icon as soon as a tray host appears.
-    tray_->show();
 }
 
 QtStatusItem::~QtStatusItem() {
