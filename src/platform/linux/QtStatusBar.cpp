@@ -82,6 +82,9 @@ bool QtImages::hasImageNamed(const std::string& name) const {
 }
 
 QPixmap QtImages::pixmap(const std::string& name, QSize logicalSize, qreal devicePixelRatio) {
+    if (name.empty()) {
+        return {};
+    }
     initVelmoraResources();
     QSvgRenderer renderer(resourcePath(name));
     if (!renderer.isValid()) {
