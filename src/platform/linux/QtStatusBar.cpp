@@ -128,6 +128,10 @@ QtStatusItem::~QtStatusItem() {
 
 void QtStatusItem::setImage(const platform::StatusImage& image) {
     tray_->setIcon(iconFor(image));
+    // Shown even without a tray: Qt embeds the icon as soon as a tray host appears.
+    if (!tray_->isVisible()) {
+        tray_->show();
+    }
 }
 
 void QtStatusItem::setMenu(platform::Menu menu) {
