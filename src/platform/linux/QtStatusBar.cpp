@@ -82,10 +82,10 @@ bool QtImages::hasImageNamed(const std::string& name) const {
 }
 
 QPixmap QtImages::pixmap(const std::string& name, QSize logicalSize, qreal devicePixelRatio) {
-    if (name.empty()) {
+    initVelmoraResources();
+    if (name.empty() || !QFile::exists(resourcePath(name))) {
         return {};
     }
-    initVelmoraResources();
     QSvgRenderer renderer(resourcePath(name));
     if (!renderer.isValid()) {
         return {};
