@@ -246,7 +246,12 @@ void QtShortcutEditorWindow::setFrameOrigin(platform::Point origin) {
 }
 
 void QtShortcutEditorWindow::setLevel(int level) {
+    // Changing window flags hides a shown window; put it back.
+    const bool wasVisible = QWidget::isVisible();
     setWindowFlag(Qt::WindowStaysOnTopHint, level >= platform::modalPanelWindowLevel);
+    if (wasVisible) {
+        show();
+    }
 }
 
 void QtShortcutEditorWindow::makeKeyAndOrderFront() {

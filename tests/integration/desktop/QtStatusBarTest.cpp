@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QCursor>
 #include <QMenu>
 #include <QSystemTrayIcon>
 
@@ -95,6 +97,20 @@ TEST(QtStatusBar, StatusItemReplacesItsMenu) {
     statusItem.setImage(icon);
     EXPECT_FALSE(statusItem.trayIcon().icon().isNull());
     EXPECT_TRUE(statusItem.trayIcon().isVisible());
+}
+
+TEST(QtStatusBar, PopsUpMenuAtTheMouse) {
+    QtMainQueue queue;
+    QtStatusBar statusBar(queue);
+    platform::Menu menu;
+    menu.items.push_back(item("Check Accessibility"));
+    statusBar.popUpMenuAtMouseLocation(menu);
+    ASSERT_TRUE(waitUntil([] { return QApplication::activePopupWidget() != nullptr; }));
+    QPointer<QWidget> popup = QApplication::activePopupWidget();
+    EXPECT_EQ(popup->geometry().topLeft(), QCursor::pos());
+    popup->close();
+    // Closed, the menu goes away by itself.
+    EXPECT_TRUE(waitUntil([&] { return popup.isNull(); }));
 }
 
 }  // namespace

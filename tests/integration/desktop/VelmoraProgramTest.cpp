@@ -111,8 +111,10 @@ TEST(VelmoraProgram, CorruptSettingsFileStartsFromDefaults) {
     file.write(QByteArray("[General]\nselectedWritingStyle=concise\n\xff\xfe\x00\x01garbage", 48));
     file.close();
 
-    velmora.start();
+    // Also the first start with a URL: it launches and keeps running.
+    velmora.start({QStringLiteral("velmora://auth/callback?token=first")});
     ASSERT_TRUE(velmora.waitForLine(kLaunchedLine)) << velmora.output.toStdString();
+    EXPECT_EQ(velmora.process.state(), QProcess::Running);
     EXPECT_EQ(velmora.lines().filter(QStringLiteral("Settings file could not be read")).size(), 1);
     EXPECT_TRUE(velmora.lines().contains(QStringLiteral(
         "Settings loaded: Model=gemini-2.5-flash-preview-05-20, CustomInstr Set=false, "
