@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config clang-format
-  qt6-base-dev libgl-dev
+  qt6-base-dev qt6-svg-dev libgl-dev
   libsecret-1-dev libcurl4-openssl-dev nlohmann-json3-dev libicu-dev
   libx11-dev libxtst-dev libxkbcommon-dev
   libcpp-httplib-dev libssl-dev libsqlite3-dev

@@ -1,7 +1,152 @@
-// Placeholder entry point until the Qt shell lands.
-#include <cstdio>
+// The velmora program: the Qt shell around the application's logic.
+#include <sys/socket.h>
+#include <unistd.h>
 
-int main() {
-    std::puts("velmora " VELMORA_VERSION);
+#include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "app/AppDelegate.h"
+#include "platform/linux/LinuxServices.h"
+#include "platform/linux/QtAlerts.h"
+#include "platform/linux/QtApplication.h"
+#include "platform/linux/QtDefaults.h"
+#include "platform/linux/QtMainQueue.h"
+#include "platform/linux/QtPanel.h"
+#include "platform/linux/QtStatusBar.h"
+#include "platform/linux/QtUrlEvents.h"
+#include "platform/linux/QtWindows.h"
+#include "ui/hud/HUDManager.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: velmora [URL]\n"
+    "Rewrites the selected text in any application with a global shortcut.\n"
+    "\n"
+    "  URL            a velmora: URL (the sign-in callback), handed to the running instance\n"
+    "  --help         show this help and exit\n"
+    "  --version      show the version and exit\n"
+    "\n"
+    "Environment: VELMORA_API_HOST, VELMORA_DOWNLOAD_HOST, VELMORA_WEBSITE_HOST, VELMORA_CA_FILE\n";
+
+int signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int) {
+    const char byte = 1;
+    // Only async-signal-safe work here; the event loop does the rest.
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+// SIGINT and SIGTERM end the event loop, so the shutdown runs on the main thread.
+void quitOnTerminationSignals(QApplication& app) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
+        return;
+    }
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
+        notifier->setEnabled(false);
+        QCoreApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::optional<std::string> url;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("velmora " VELMORA_VERSION);
+            return 0;
+        }
+        if (argv[i][0] != '-' && !url) {
+            url = argv[i];
+        }
+    }
+
+    using namespace velmora;
+    using namespace velmora::desktop;
+
+    // One Velmora per user: a later start hands its URL to the running one.
+    if (QtUrlEvents::sendToRunningInstance(url.value_or(""))) {
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("velmora"));
+    QApplication::setOrganizationName(QStringLiteral("velmora"));
+    QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("velmora"));
+    // A tray program: closing a notice or the editor must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+    quitOnTerminationSignals(app);
+
+    QtMainQueue queue;
+    QtDefaults defaults;
+    const auto keychain = makeSecretServiceKeychain();
+    QtAlerts alerts;
+    QtWorkspace workspace;
+    QtStatusBar statusBar(queue);
+    QtImages images;
+    QtApplication application;
+    QtBundleInfo bundle;
+    QtUrlEvents urlEvents(queue);
+    urlEvents.listen();
+    InputServices input = makeInputServices();
+    QtPanelFactory panels(queue);
+    QtScreens screens;
+    QtWindows windows;
+    const auto http = makeHttpSession();
+
+    const platform::Platform platform{queue,
+                                      defaults,
+                                      *keychain,
+                                      alerts,
+                                      workspace,
+                                      statusBar,
+                                      images,
+                                      application,
+                                      bundle,
+                                      urlEvents,
+                                      *input.clipboard,
+                                      *input.keyEvents,
+                                      *input.accessibility,
+                                      *input.hotKeys,
+                                      *input.keyboardLayout,
+                                      panels,
+                                      screens,
+                                      windows,
+                                      *http};
+
+    HUDManager hud(panels, screens, queue);
+    MendwellApp mendwell(platform, hud,
+                         ServiceEndpoints::forHosts(ServiceHosts::fromEnvironment()));
+
+    // The launch runs once the event loop runs; a URL given on the command line follows it.
+    queue.async([&] {
+        mendwell.didFinishLaunching();
+        if (url) {
+            urlEvents.deliver(*url);
+        }
+    });
+    QApplication::exec();
+    mendwell.willTerminate();
+    std::fflush(stdout);
     return 0;
 }

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "platform/Alerts.h"
+
+namespace velmora::desktop {
+
+// One QMessageBox per alert, run modally inside the queued block that asked for it.
+class QtAlerts : public platform::Alerts {
+  public:
+    platform::AlertResponse runModal(const platform::AlertRequest& request) override;
+};
+
+}  // namespace velmora::desktop

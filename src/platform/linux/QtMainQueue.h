@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QObject>
+#include <deque>
+#include <mutex>
+
+#include "platform/MainQueue.h"
+
+namespace velmora::desktop {
+
+// The serial main queue on the Qt event loop. Blocks run one at a time: while a block runs a
+// modal dialog, Qt's nested event loop keeps dispatching, but the next block waits until the
+// running one returns. Delayed blocks and timer ticks join the same queue when due.
+class QtMainQueue : public QObject, public platform::MainQueue {
+    Q_OBJECT
+  public:
+    QtMainQueue();
+
+    void async(Block block) override;
+    void asyncAfter(double seconds, Block block) override;
+    std::shared_ptr<platform::Timer> scheduleTimer(double interval, bool repeats,
+                                                   Block block) override;
+    void sleepOnMainThread(std::chrono::microseconds duration) override;
+
+    // Whether a block is running or waiting (for tests and the shutdown).
+    bool isIdle() const;
+
+  private:
+    void scheduleDrain();
+    void runNext();
+
+    mutable std::mutex mutex_;
+    std::deque<Block> pending_;
+    bool drainScheduled_ = false;
+    bool running_ = false;
+};
+
+}  // namespace velmora::desktop

@@ -1,0 +1,131 @@
+#include "platform/linux/QtUrlEvents.h"
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <cstring>
+
+#include "platform/Log.h"
+
+namespace velmora::desktop {
+namespace {
+
+// More than any URL we expect; a peer sending more is cut off.
+constexpr qint64 kMaxMessageBytes = 64 * 1024;
+
+bool writeAll(int fd, const std::string& data) {
+    std::size_t written = 0;
+    while (written < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
+        if (n <= 0) {
+            return false;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+QtUrlEvents::QtUrlEvents(platform::MainQueue& queue) : queue_(queue) {}
+
+QtUrlEvents::~QtUrlEvents() {
+    if (server_) {
+        server_->close();
+    }
+}
+
+void QtUrlEvents::setHandler(Handler handler) {
+    handler_ = std::move(handler);
+}
+
+void QtUrlEvents::removeHandler() {
+    handler_ = nullptr;
+}
+
+QString QtUrlEvents::socketPath() {
+    QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (dir.isEmpty() || !QDir(dir).exists()) {
+        dir = QDir::tempPath() + QStringLiteral("/velmora-") + QString::number(::getuid());
+        QDir().mkpath(dir);
+        ::chmod(QFile::encodeName(dir).constData(), 0700);
+    }
+    return dir + QStringLiteral("/velmora.socket");
+}
+
+bool QtUrlEvents::sendToRunningInstance(const std::string& argument) {
+    const QByteArray path = QFile::encodeName(socketPath());
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (static_cast<std::size_t>(path.size()) >= sizeof(address.sun_path)) {
+        return false;
+    }
+    std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return false;
+    }
+    bool sent = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 &&
+                writeAll(fd, argument + "\n");
+    if (sent) {
+        // Wait for the first instance to close its end, so the URL is in before we exit.
+        char byte = 0;
+        ::shutdown(fd, SHUT_WR);
+        while (::read(fd, &byte, 1) > 0) {
+        }
+    }
+    ::close(fd);
+    return sent;
+}
+
+bool QtUrlEvents::listen() {
+    const QString path = socketPath();
+    server_ = new QLocalServer(this);
+    server_->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server_->listen(path)) {
+        // A socket file left by an instance that died: nobody answers on it.
+        QLocalServer::removeServer(path);
+        if (!server_->listen(path)) {
+            logLine("Could not listen for velmora: URLs: " + server_->errorString().toStdString());
+            return false;
+        }
+    }
+    connect(server_, &QLocalServer::newConnection, this, &QtUrlEvents::acceptConnections);
+    return true;
+}
+
+void QtUrlEvents::deliver(const std::string& url) {
+    queue_.async([this, url] {
+        if (handler_) {
+            handler_(url);
+        }
+    });
+}
+
+void QtUrlEvents::acceptConnections() {
+    while (QLocalSocket* socket = server_->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
+            if (socket->bytesAvailable() > kMaxMessageBytes) {
+                socket->abort();
+                return;
+            }
+            if (!socket->canReadLine()) {
+                return;
+            }
+            const QByteArray line = socket->readLine().trimmed();
+            socket->disconnectFromServer();
+            // A second plain `velmora` carries no URL: nothing to hand over.
+            if (!line.isEmpty()) {
+                deliver(line.toStdString());
+            }
+        });
+    }
+}
+
+}  // namespace velmora::desktop

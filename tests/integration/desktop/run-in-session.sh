@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Runs a command on its own Xvfb display inside its own D-Bus session, with private XDG
+# directories, and cleans everything up afterwards. Usage: run-in-session.sh COMMAND [ARGS...]
+set -euo pipefail
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/velmora-desktop.XXXXXX")
+mkdir -p "$work/config" "$work/home" "$work/runtime"
+chmod 700 "$work/runtime"
+xvfb_pid=
+
+cleanup() {
+  if [[ -n $xvfb_pid ]]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# -displayfd lets the server pick a free display number and tell us which.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 1 600); do
+  [[ -s $work/display ]] && break
+  kill -0 "$xvfb_pid" 2>/dev/null || { cat "$work/xvfb.log" >&2; exit 1; }
+  sleep 0.05
+done
+[[ -s $work/display ]] || { echo "Xvfb did not start" >&2; exit 1; }
+
+export DISPLAY=":$(head -n1 "$work/display")"
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
+export QT_QPA_PLATFORM=xcb
+unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY
+# Keep going after the command fails so the cleanup runs and its status is passed on.
+set +e
+dbus-run-session -- "$@"
+status=$?
+exit $status
