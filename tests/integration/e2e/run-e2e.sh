@@ -12,7 +12,8 @@ if [[ "${1:-}" != "--inside" ]]; then
   xvfb_pid=
   cleanup() {
     [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-    rm -rf "$scratch"
+    # E2E_KEEP=1 keeps the logs for a look afterwards.
+    if [[ -n "${E2E_KEEP:-}" ]]; then echo "logs kept in $scratch/run" >&2; else rm -rf "$scratch"; fi
   }
   trap cleanup EXIT
   Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$scratch/display" \
