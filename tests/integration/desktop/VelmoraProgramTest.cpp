@@ -32,6 +32,12 @@ class VelmoraProcess {
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // Each run starts signed out: a token stored by an earlier run stays in the session's
+        // keyring.
+        QProcess::execute(QStringLiteral("secret-tool"),
+                          {QStringLiteral("clear"), QStringLiteral("service"),
+                           QStringLiteral("com.mendwell.authtoken"), QStringLiteral("account"),
+                           QStringLiteral("sessionToken")});
     }
     ~VelmoraProcess() {
         if (process.state() != QProcess::NotRunning) {

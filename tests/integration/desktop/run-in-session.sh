@@ -33,6 +33,14 @@ export QT_QPA_PLATFORM=xcb
 unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY
 # Keep going after the command fails so the cleanup runs and its status is passed on.
 set +e
-dbus-run-session -- "$@"
+# An unlocked keyring, as on a desktop after login: without one, the first secret the program
+# stores would open the keyring's password prompt on the test display and wait for an answer.
+dbus-run-session -- bash -c '
+  eval "$(printf pw | gnome-keyring-daemon --unlock --components=secrets)" >/dev/null
+  "$@"
+  status=$?
+  [[ -n "${GNOME_KEYRING_PID:-}" ]] && kill "$GNOME_KEYRING_PID" 2>/dev/null
+  exit $status
+' session "$@"
 status=$?
 exit $status
