@@ -16,7 +16,7 @@ inline ServiceEndpoints testEndpoints() {
 // One application on the test platform, as the entry point makes it, with its log captured.
 // Construct, adjust the platform (stored token, answers, permissions), then `launch()`.
 class AppHarness {
-public:
+  public:
     AppHarness() : app(test.platform, test.hud, testEndpoints()) {}
 
     // Runs the launch sequence and every block it queued for now; the update check stays
