@@ -118,6 +118,8 @@ int onProgress(void* context, curl_off_t, curl_off_t downloaded, curl_off_t, cur
     return 0;
 }
 
+constexpr int kIdleWaitMs = 24 * 60 * 60 * 1000;
+
 std::string stallDescription(double seconds) {
     char text[96];
     std::snprintf(text, sizeof text, "Operation timed out after %g seconds without progress",
@@ -167,7 +169,9 @@ class Core {
             int running = 0;
             curl_multi_perform(multi_, &running);
             finishCompleted();
-            curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+            // Idle, the worker sleeps until a request or a cancel wakes it; with transfers in
+            // flight it looks once a second for one that has stopped making progress.
+            curl_multi_poll(multi_, nullptr, 0, active_.empty() ? kIdleWaitMs : 1000, nullptr);
         }
         for (auto& [easy, transfer] : active_) {
             curl_multi_remove_handle(multi_, easy);
