@@ -67,6 +67,11 @@ for _ in $(seq 1 100); do
 done
 export DISPLAY=":$(head -n1 "$displayfile")"
 rm -f "$displayfile"
+if [[ -z "${XDG_RUNTIME_DIR:-}" ]]; then
+  XDG_RUNTIME_DIR=$(mktemp -d)
+  chmod 700 "$XDG_RUNTIME_DIR"
+  export XDG_RUNTIME_DIR
+fi
 echo "Velmora's display is $DISPLAY."
 dbus-run-session -- bash -c '
   eval "$(printf velmora | gnome-keyring-daemon --unlock --components=secrets)" >/dev/null
