@@ -9,7 +9,7 @@ idle_seconds=${2:-60}
 
 if [[ -z ${VELMORA_FOOTPRINT_INNER:-} ]]; then
   export VELMORA_FOOTPRINT_INNER=1
-  exec "$root/tests/integration/desktop/run-in-session.sh" "$0" "$program" "$idle_seconds"
+  exec "$root/tests/support/run-in-session.sh" "$0" "$program" "$idle_seconds"
 fi
 
 ticks_per_second=$(getconf CLK_TCK)

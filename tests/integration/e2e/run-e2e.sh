@@ -4,46 +4,22 @@
 # window holding a selected line, and Velmora itself. Drives it with real keystrokes and checks
 # what the user would see: the rewritten text, the clipboard given back, the token kept secret.
 #
+# Runs inside tests/support/run-in-session.sh (a private display, session bus and keyring).
 # Usage: run-e2e.sh VELMORA SERVICE TARGET_WINDOW CHAT_UPSTREAM MAKE_DEV_CERT
+# With E2E_KEEP=DIR the run's logs are copied to DIR.
 set -euo pipefail
 
-if [[ "${1:-}" != "--inside" ]]; then
-  scratch=$(mktemp -d)
-  xvfb_pid=
-  cleanup() {
-    [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-    # E2E_KEEP=1 keeps the logs for a look afterwards.
-    if [[ -n "${E2E_KEEP:-}" ]]; then echo "logs kept in $scratch/run" >&2; else rm -rf "$scratch"; fi
-  }
-  trap cleanup EXIT
-  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$scratch/display" \
-    2>"$scratch/xvfb.log" &
-  xvfb_pid=$!
-  for _ in $(seq 1 300); do
-    [[ -s "$scratch/display" ]] && break
-    sleep 0.1
-  done
-  [[ -s "$scratch/display" ]] || { echo "Xvfb did not start" >&2; exit 1; }
-  export DISPLAY=":$(head -n1 "$scratch/display")" QT_QPA_PLATFORM=xcb
-  export HOME="$scratch/home" XDG_DATA_HOME="$scratch/data" XDG_CONFIG_HOME="$scratch/config"
-  export XDG_CACHE_HOME="$scratch/cache" XDG_RUNTIME_DIR="$scratch/runtime"
-  mkdir -p "$HOME" "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
-  chmod 700 "$XDG_RUNTIME_DIR"
-  unset WAYLAND_DISPLAY
-  E2E_SCRATCH="$scratch" dbus-run-session -- bash "$0" --inside "$@"
-  exit $?
-fi
-shift
-
 velmora=$1 service=$2 target_window=$3 chat_upstream=$4 make_dev_cert=$5
-work="$E2E_SCRATCH/run"
+work="$HOME/run"
 mkdir -p "$work"
 pids=()
 finish() {
   local status=$?
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  [[ -n "${GNOME_KEYRING_PID:-}" ]] && kill "$GNOME_KEYRING_PID" 2>/dev/null
   wait 2>/dev/null || true
+  if [[ -n "${E2E_KEEP:-}" ]]; then
+    mkdir -p "$E2E_KEEP" && cp -r "$work/." "$E2E_KEEP/"
+  fi
   if [[ $status -ne 0 ]]; then
     for log in velmora service upstream target trayer; do
       [[ -f "$work/$log.log" ]] || continue
@@ -99,8 +75,7 @@ set_clipboard() {
   wait_for 10 clipboard_is "$1" || fail "could not put '$1' on the clipboard"
 }
 
-# --- The session's keyring and tray ------------------------------------------------------------
-eval "$(printf pw | gnome-keyring-daemon --unlock --components=secrets)"
+# --- A tray host -----------------------------------------------------------------------------------
 trayer --edge top --align right --widthtype request --height 24 >"$work/trayer.log" 2>&1 &
 pids+=($!)
 

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Runs a command on its own Xvfb display inside its own D-Bus session, with private XDG
-# directories, and cleans everything up afterwards. Usage: run-in-session.sh COMMAND [ARGS...]
+# Runs a command as on a desktop after login, but private to it: its own Xvfb display (on a free
+# display number), its own D-Bus session with an unlocked keyring, and private HOME and XDG
+# directories; cleans everything up afterwards. Usage: run-in-session.sh COMMAND [ARGS...]
 set -euo pipefail
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/velmora-desktop.XXXXXX")
-mkdir -p "$work/config" "$work/home" "$work/runtime"
+mkdir -p "$work/config" "$work/data" "$work/cache" "$work/home" "$work/runtime"
 chmod 700 "$work/runtime"
 xvfb_pid=
 
@@ -29,6 +30,7 @@ done
 
 export DISPLAY=":$(head -n1 "$work/display")"
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
+export XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/cache"
 export QT_QPA_PLATFORM=xcb
 unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY
 # Keep going after the command fails so the cleanup runs and its status is passed on.
