@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need, builds everything and runs every test.
-# Tests that need a display, a session bus or a keyring start their own (see tests/README.md).
+# Tests that need a display, a session bus or a keyring start their own
+# (tests/support/run-in-session.sh), so this runs headless.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
