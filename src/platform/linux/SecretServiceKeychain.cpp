@@ -3,6 +3,7 @@
 #include <map>
 
 #include "platform/linux/LinuxServices.h"
+#include "platform/linux/ServeEventsWhile.h"
 
 namespace velmora::desktop {
 namespace {
@@ -164,10 +165,44 @@ class SecretServiceKeychain : public platform::Keychain {
     std::map<OSStatus, std::string> messages_;
 };
 
+// The store's calls wait on another process, and on the keyring's unlock prompt when it is locked:
+// meanwhile the main thread keeps serving the clipboard Velmora may own, so other programs' pastes
+// never hang on it.
+class EventServingKeychain : public platform::Keychain {
+  public:
+    OSStatus update(const platform::KeychainIdentity& identity, const Bytes& value) override {
+        return serve([&] { return store_.update(identity, value); });
+    }
+    OSStatus add(const platform::KeychainIdentity& identity, const Bytes& value,
+                 platform::KeychainAccessibility accessibility) override {
+        return serve([&] { return store_.add(identity, value, accessibility); });
+    }
+    OSStatus copyMatching(const platform::KeychainIdentity& identity,
+                          std::optional<Bytes>& result) override {
+        return serve([&] { return store_.copyMatching(identity, result); });
+    }
+    OSStatus remove(const platform::KeychainIdentity& identity) override {
+        return serve([&] { return store_.remove(identity); });
+    }
+    std::optional<std::string> errorMessage(OSStatus status) override {
+        return store_.errorMessage(status);
+    }
+
+  private:
+    template <typename Call>
+    OSStatus serve(const Call& call) {
+        OSStatus status = platform::errSecServiceNotAvailable;
+        runServingEvents([&] { status = call(); });
+        return status;
+    }
+
+    SecretServiceKeychain store_;
+};
+
 }  // namespace
 
 std::unique_ptr<platform::Keychain> makeSecretServiceKeychain() {
-    return std::make_unique<SecretServiceKeychain>();
+    return std::make_unique<EventServingKeychain>();
 }
 
 }  // namespace velmora::desktop
