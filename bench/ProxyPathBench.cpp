@@ -65,8 +65,12 @@ constexpr std::size_t kMiB = 1024 * 1024;
 // Accented Latin, CJK, emoji with ZWJ sequences, flags and skin tones, Arabic and Hebrew.
 std::string mixedScripts(std::size_t bytes) {
     const std::string segment =
-        "Café déjà vu, naïve façade — Ærøskøbing. 東京の夜は静かです。北京欢迎你。한국어 "
-        "텍스트. 👩‍👩‍👧‍👦 🏳️‍🌈 👍🏽 🇯🇵 مرحبا بالعالم שלום עולם "
+        "Café déjà vu, naïve façade — Ærøskøbing. "
+        "東京の夜は静かです。北京欢迎你。"
+        "한국어 텍스트. "
+        "👩‍👩‍👧‍👦 🏳️‍🌈 👍🏽 🇯🇵 "
+        "مرحبا بالعالم "
+        "שלום עולם "
         "e\xCC\x81 "
         "\n";
     std::string text = " \n\t";

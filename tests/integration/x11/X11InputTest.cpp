@@ -1,4 +1,5 @@
-// The X11 input services against a real Xvfb (tests/support/run-in-session.sh), driven by xdotool and xclip.
+// The X11 input services against a real Xvfb (tests/support/run-in-session.sh), driven by xdotool
+// and xclip.
 #include <gtest/gtest.h>
 
 #include <QApplication>
