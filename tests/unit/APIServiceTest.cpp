@@ -88,28 +88,6 @@ TEST_F(APIServiceTest, FailuresBeforeSendingAreQueuedAndSendNothing) {
     EXPECT_TRUE(platform.http.requests.empty());
 }
 
-TEST_F(APIServiceTest, BuildsTheRequestAsTheServiceExpectsIt) {
-    Call record;
-    const std::string text = "He said \"hi\"\\\nnaïve 漢字 👩‍👩‍👧";
-    EXPECT_NE(call(record, kDefaultModel, std::string("Be brief."), std::string("abc"), text),
-              nullptr);
-    const auto& request = platform.http.last().request;
-    EXPECT_EQ(request.method, "POST");
-    EXPECT_EQ(request.url, kEndpoint);
-    EXPECT_EQ(request.timeoutSeconds, 60.0);
-    EXPECT_EQ(header("Content-Type"), "application/json");
-    EXPECT_EQ(header("Authorization"), "Bearer abc");
-    ASSERT_TRUE(request.body);
-    EXPECT_EQ(decodeRequest(*request.body),
-              (LocalProxyRequestPayload{text, "google", kDefaultModel, "Be brief."}));
-    EXPECT_EQ(log.lines(),
-              (std::vector<std::string>{"Calling Local Proxy with Provider: google, Model: "
-                                        "gemini-2.5-flash-preview-05-20...",
-                                        "Using user_instructions: Be brief.",
-                                        "Payload provider: google, model: "
-                                        "gemini-2.5-flash-preview-05-20"}));
-}
-
 TEST_F(APIServiceTest, TokenAndInstructionDefaults) {
     Call a, b;
     call(a, kDefaultModel, std::string(""), std::string(""));

@@ -14,6 +14,14 @@
 namespace velmora::desktop {
 namespace {
 
+// Ends the modal loops still running, so a failed test can still finish.
+void closeOpenModals() {
+    while (QWidget* modal = QApplication::activeModalWidget()) {
+        modal->close();
+        QCoreApplication::processEvents();
+    }
+}
+
 using namespace testing;
 
 platform::AlertRequest notice(const std::string& title) {
@@ -66,11 +74,7 @@ TEST(QtAlerts, NoticesQueuedTogetherAppearOneAfterAnother) {
         return events.size() == 2 || (driverDone && !driverFailure.empty());
     });
     if (!finished || !driverFailure.empty()) {
-        // Unblock the modal loops so the test can end.
-        while (QWidget* modal = QApplication::activeModalWidget()) {
-            modal->close();
-            QCoreApplication::processEvents();
-        }
+        closeOpenModals();
     }
     driver.join();
     ASSERT_TRUE(finished);
@@ -137,10 +141,7 @@ TEST(QtAlerts, InputDialogReturnsTypedTextOnOkAndCancelsOnEscape) {
 
     const bool finished = waitUntil(
         [&] { return (okResponse && cancelResponse) || (driverDone && !driverFailure.empty()); });
-    while (QWidget* modal = QApplication::activeModalWidget()) {
-        modal->close();
-        QCoreApplication::processEvents();
-    }
+    closeOpenModals();
     driver.join();
     ASSERT_TRUE(finished);
     ASSERT_EQ(driverFailure, "");
