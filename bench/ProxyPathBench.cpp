@@ -10,7 +10,7 @@
 #include <string>
 
 #include "api/ProxyWireFormat.h"
-#include "app/UnicodeText.h"
+#include "base/UnicodeText.h"
 #include "settings/Catalog.h"
 
 namespace {

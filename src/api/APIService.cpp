@@ -3,9 +3,9 @@
 #include <utility>
 
 #include "api/ProxyWireFormat.h"
-#include "app/UnicodeText.h"
-#include "app/Url.h"
-#include "platform/Log.h"
+#include "base/Log.h"
+#include "base/UnicodeText.h"
+#include "base/Url.h"
 #include "settings/Catalog.h"
 
 namespace velmora {
@@ -19,14 +19,14 @@ std::string resultForResponse(const std::optional<std::string>& body,
                               const std::optional<platform::HttpResponse>& response,
                               const std::optional<platform::HttpError>& error) {
     if (error) {
-        if (error->code == platform::httpErrorCancelled) {
+        if (error->cancelled) {
             logLine("API request was cancelled");
             return "[Error: Request cancelled]";
         }
         logLine("Error: Network request failed: " + error->description);
         return "[Error: Network Failed (" + error->description + ")]";
     }
-    if (!response || !response->isHttp) {
+    if (!response) {
         logLine("Error: Invalid HTTP response.");
         return "[Error: Invalid Response (Not HTTP)]";
     }

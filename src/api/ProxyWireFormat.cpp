@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <string_view>
 
-#include "app/Utf8Sequence.h"
+#include "base/Utf8Sequence.h"
 
 namespace velmora {
 namespace {

@@ -1,7 +1,8 @@
 #include "app/AppDelegate.h"
 
-#include "platform/Log.h"
+#include "base/Log.h"
 #include "settings/Catalog.h"
+#include "settings/WritingStyles.h"
 
 namespace velmora {
 
@@ -10,124 +11,161 @@ AppDelegate::AppDelegate(const platform::Platform& platform, HUDManager& hud,
     : platform_(platform),
       hud_(hud),
       endpoints_(std::move(endpoints)),
-      tokenStore_(platform.keychain),
-      authURLString_(endpoints_.signInPage),
       providers_(builtInProviders()),
       defaultModel_(kDefaultModel),
-      pasteboard_(platform.clipboard) {}
+      notices_(platform.alerts, platform.mainQueue),
+      tokenStore_(platform.secrets) {}
 
 AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::createServices() {
+    const std::weak_ptr<void> owner = weak_from_this();
     settingsManager_ =
-        std::make_shared<SettingsManager>(platform_.defaults, providers_, defaultModel_);
-
-    menuManager_ = std::make_shared<MenuManager>();
+        std::make_unique<SettingsManager>(platform_.defaults, providers_, defaultModel_);
+    menuManager_ = std::make_unique<MenuManager>();
     menuManager_->delegate = weak_from_this();
-
     hotkeyManager_ =
-        std::make_shared<HotkeyManager>(platform_.hotKeys, platform_.keyboardLayout,
-                                        platform_.defaults, platform_.mainQueue, weak_from_this());
-
-    apiService_ = std::make_shared<APIService>(platform_.http, platform_.mainQueue, endpoints_.chat,
+        std::make_unique<HotkeyManager>(platform_.shortcuts, platform_.keyNames, platform_.defaults,
+                                        platform_.mainQueue, *this, owner);
+    apiService_ = std::make_unique<APIService>(platform_.http, platform_.mainQueue, endpoints_.chat,
                                                providers_);
     apiService_->delegate = weak_from_this();
-
-    autoUpdateService_ = std::make_shared<AutoUpdateService>(
-        platform_.http, platform_.mainQueue, platform_.workspace, platform_.bundle,
-        endpoints_.installer, endpoints_.versionDocument);
-    autoUpdateService_->delegate = weak_from_this();
+    autoUpdateService_ = std::make_unique<AutoUpdateService>(
+        platform_.http, platform_.mainQueue, platform_.application, *this, endpoints_.installer,
+        endpoints_.versionDocument, owner);
+    preferences_ = std::make_unique<Preferences>(*settingsManager_);
 }
 
 void AppDelegate::loadSettings() {
-    selectedModel_ = settingsManager_->loadSelectedModel();
-    customInstructions_ = settingsManager_->loadCustomInstructions();
-    currentWritingStyle_ = settingsManager_->loadWritingStyle();
-    authToken_ = tokenStore_.loadToken();
-    isAuthenticated_ = authToken_.has_value();
-    settingsManager_->saveAuthenticationFlag(isAuthenticated_);
+    preferences_->load();
+    account_.authToken = tokenStore_.loadToken();
+    account_.isAuthenticated = account_.authToken.has_value();
+    settingsManager_->saveAuthenticationFlag(account_.isAuthenticated);
 
-    const bool customSet = customInstructions_ && !customInstructions_->empty();
-    logLine("Settings loaded: Model=" + selectedModel_.value_or("nil") + ", CustomInstr Set=" +
-            (customSet ? "true" : "false") + ", WritingStyle=" + currentWritingStyle_ +
-            ", Authenticated=" + (isAuthenticated_ ? "true" : "false"));
+    const auto& custom = preferences_->customInstructions();
+    logLine("Settings loaded: Model=" + preferences_->selectedModel().value_or("nil") +
+            ", CustomInstr Set=" + (custom && !custom->empty() ? "true" : "false") +
+            ", WritingStyle=" + preferences_->currentWritingStyle() +
+            ", Authenticated=" + (account_.isAuthenticated ? "true" : "false"));
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
     createServices();
     loadSettings();
 
-    statusItem_ = platform_.statusBar.statusItem(platform::squareStatusItemLength);
-    if (statusItem_ && statusItem_->hasButton()) {
-        resetStatusIcon();
-        rebuildStatusMenu();
-    }
+    const std::weak_ptr<void> owner = weak_from_this();
+    auto rebuild = [this, owner] {
+        if (owner.lock()) {
+            rebuildStatusMenu();
+        }
+    };
+    statusMenu_ = std::make_unique<StatusMenu>(platform_.tray.createStatusItem(),
+                                               [this, owner](MenuCommand command) {
+                                                   if (owner.lock()) {
+                                                       perform(command);
+                                                   }
+                                               });
+    dialogs_ = std::make_unique<Dialogs>(
+        platform_.alerts, platform_.mainQueue, platform_.application, notices_, *preferences_,
+        Dialogs::Websites{endpoints_.website, endpoints_.privacyPage}, rebuild, owner);
+    signIn_ = std::make_unique<SignIn>(account_, tokenStore_, *settingsManager_, notices_,
+                                       platform_.application, platform_.mainQueue,
+                                       endpoints_.signInPage, rebuild, owner);
+    bridge_ =
+        std::make_unique<ClipboardBridge>(platform_.clipboard, platform_.keystrokes,
+                                          platform_.alerts, platform_.mainQueue, notices_, owner);
+    workflow_ = std::make_unique<RewriteWorkflow>(
+        RewriteWorkflow::Services{platform_.mainQueue, *bridge_, *apiService_, hud_, *statusMenu_,
+                                  notices_, account_, *preferences_, tokenStore_,
+                                  *settingsManager_},
+        owner);
+    shortcutEditor_ = std::make_unique<ShortcutEditor>(platform_.windows, platform_.mainQueue,
+                                                       *hotkeyManager_, notices_, owner);
+    updatePrompts_ = std::make_unique<UpdatePrompts>(
+        platform_.alerts, platform_.mainQueue, notices_,
+        [this] { autoUpdateService_->downloadUpdate(); }, owner);
 
-    platform_.keyEvents.createAndReleaseEventTap();
-    checkAccessibilityPermissions(false);
+    statusMenu_->resetStatusIcon();
+    rebuildStatusMenu();
+    bridge_->checkAccessibilityPermissions(false);
     hotkeyManager_->registerHotkey();
-    platform_.application.setActivationPolicy(platform::ActivationPolicy::Accessory);
-
-    std::weak_ptr<AppDelegate> weakSelf = weak_from_this();
-    platform_.urlEvents.setHandler([weakSelf](const std::optional<std::string>& url) {
-        if (auto self = weakSelf.lock()) {
-            self->handleGetURLWithEvent(url);
+    platform_.application.setUrlHandler([this, owner](const std::optional<std::string>& url) {
+        if (owner.lock()) {
+            handleGetURLWithEvent(url);
+        }
+    });
+    platform_.mainQueue.asyncAfter(2.0, [this, owner] {
+        if (owner.lock()) {
+            autoUpdateService_->checkForUpdates();
         }
     });
 
-    platform_.mainQueue.asyncAfter(2.0, [weakSelf] {
-        if (auto self = weakSelf.lock()) {
-            self->autoUpdateService_->checkForUpdates();
-        }
-    });
-
-    logLine("App launched. Selected Model: " + selectedModel_.value_or("nil") +
-            ". Authenticated: " + (isAuthenticated_ ? "true" : "false") +
-            ", Token available: " + (authToken_ ? "true" : "false"));
+    logLine("App launched. Selected Model: " + preferences_->selectedModel().value_or("nil") +
+            ". Authenticated: " + (account_.isAuthenticated ? "true" : "false") +
+            ", Token available: " + (account_.authToken ? "true" : "false"));
 }
 
 void AppDelegate::applicationWillTerminate() {
-    if (isProcessingText_) {
-        if (currentAPITask_) {
-            currentAPITask_->cancel();
-        }
-        if (processingAnimationTimer_) {
-            processingAnimationTimer_->invalidate();
-            processingAnimationTimer_.reset();
-        }
-        resetStatusIcon();
-        queueHUD(false);
-    }
-    if (hotkeyManager_) {
-        hotkeyManager_->unregisterHotkey();
-    }
-    platform_.urlEvents.removeHandler();
+    workflow_->stopForTermination();
+    hotkeyManager_->unregisterHotkey();
+    platform_.application.setUrlHandler({});
 }
 
-void AppDelegate::resetStatusIcon() {
-    if (!statusItem_ || !statusItem_->hasButton()) {
-        return;
+void AppDelegate::selectModel(const std::string& name) {
+    if (!preferences_->selectModel(name)) {
+        showAlert("Error", "The selected model '" + name + "' is not valid.",
+                  platform::AlertStyle::Warning);
     }
-    if (!platform_.images.hasImageNamed("AppIcon")) {
-        return;
-    }
-    platform::StatusImage image;
-    image.kind = platform::StatusImage::Kind::Application;
-    image.name = "AppIcon";
-    image.width = 18;
-    image.height = 18;
-    image.isTemplate = false;
-    statusItem_->setImage(image);
 }
 
-void AppDelegate::setAccountStateForTesting(bool isAuthenticated,
-                                            std::optional<std::string> token) {
-    isAuthenticated_ = isAuthenticated;
-    authToken_ = std::move(token);
+void AppDelegate::rebuildStatusMenu() {
+    statusMenu_->rebuildStatusMenu(preferences_->currentWritingStyle(), account_.isSignedIn());
 }
 
-MendwellApp::MendwellApp(const platform::Platform& platform, HUDManager& hud,
-                         ServiceEndpoints endpoints)
-    : appDelegate(std::make_shared<AppDelegate>(platform, hud, std::move(endpoints))) {}
+void AppDelegate::perform(MenuCommand command) {
+    switch (command) {
+        case MenuCommand::SelectCustomStyle:
+            setWritingStyle(kStyleCustom);
+            // The menu follows only when the dialog is confirmed.
+            dialogs_->showCustomInstructionsInput();
+            break;
+        case MenuCommand::SelectInformalStyle:
+            setWritingStyle(kStyleInformal);
+            rebuildStatusMenu();
+            break;
+        case MenuCommand::SelectCasualStyle:
+            setWritingStyle(kStyleCasual);
+            rebuildStatusMenu();
+            break;
+        case MenuCommand::SelectConciseStyle:
+            setWritingStyle(kStyleConcise);
+            rebuildStatusMenu();
+            break;
+        case MenuCommand::EditShortcut:
+            showShortcutEditor();
+            break;
+        case MenuCommand::CheckForUpdates:
+            autoUpdateService_->checkForUpdates();
+            break;
+        case MenuCommand::SignIn:
+            signIn_->signInAction();
+            break;
+        case MenuCommand::SignOut:
+            signIn_->signOutAction();
+            break;
+        case MenuCommand::ShowAbout:
+            dialogs_->showAboutInfo(hotkeyManager_->shortcutDisplayString());
+            break;
+        case MenuCommand::Quit:
+            platform_.application.terminate();
+            break;
+        case MenuCommand::CheckPermissions:
+            bridge_->checkAccessibilityPermissions(true);
+            break;
+        case MenuCommand::ResetWritingStyle:
+            dialogs_->resetCustomInstructions();
+            break;
+    }
+}
 
 }  // namespace velmora

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -8,20 +7,31 @@
 
 #include "api/APIService.h"
 #include "api/ServiceEndpoints.h"
+#include "app/ClipboardBridge.h"
+#include "app/RewriteWorkflow.h"
+#include "auth/Account.h"
 #include "auth/KeychainTokenStore.h"
+#include "auth/SignIn.h"
 #include "hotkey/HotkeyManager.h"
-#include "platform/Clipboard.h"
+#include "hotkey/ShortcutEditor.h"
 #include "platform/Platform.h"
 #include "settings/AIProvider.h"
+#include "settings/Preferences.h"
 #include "settings/SettingsManager.h"
+#include "ui/Dialogs.h"
 #include "ui/MenuManager.h"
+#include "ui/Notices.h"
+#include "ui/StatusMenu.h"
 #include "ui/hud/HUDManager.h"
 #include "update/AutoUpdateService.h"
+#include "update/UpdatePrompts.h"
 
 namespace velmora {
 
-// Holds the shared state and the managers; every operation runs on the main thread. Its
-// operations are defined in the file of the subsystem they belong to.
+// The composition root: owns the managers and the subsystems, wires them at launch and undoes it
+// at termination. Its operations are short forwards to the subsystem that does the work. Queued
+// work holds it weakly (or, where a rewrite must finish its paste, strongly), which is why it is
+// owned through a shared pointer.
 class AppDelegate : public std::enable_shared_from_this<AppDelegate>,
                     public AutoUpdateServiceDelegate,
                     public APIServiceDelegate,
@@ -34,148 +44,85 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>,
     AppDelegate(const AppDelegate&) = delete;
     AppDelegate& operator=(const AppDelegate&) = delete;
 
-    // Lifecycle (app/AppDelegate.cpp).
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
-    void createServices();
-    void resetStatusIcon();
 
-    // Settings (app/AppDelegate.cpp, settings/).
-    void loadSettings();
+    // Rewrite workflow.
+    void hotkeyTriggered() override { workflow_->hotkeyTriggered(); }
+    void processSelectedText() override { workflow_->processSelectedText(); }
+
+    // Settings.
     void selectModel(const std::string& name) override;
-    void setWritingStyle(const std::string& key) override;
-    std::optional<std::string> styleInstruction(const std::string& key) const;
+    void setWritingStyle(const std::string& key) override { preferences_->setWritingStyle(key); }
 
-    // Rewrite workflow (app/RewriteWorkflow.cpp).
-    void hotkeyTriggered() override;
-    void processSelectedText() override;
-
-    // Clipboard and keystroke bridge (app/ClipboardBridge.cpp).
-    void saveOriginalPasteboard();
-    std::optional<std::string> readPasteboardText();
-    void placeResultOnPasteboard(const std::string& text);
-    void restoreOriginalPasteboard();
-    void simulateKeyPress(std::uint16_t keyCode, std::uint64_t flags,
-                          std::function<void()> completion = {});
-    bool isAccessibilityTrusted();
-    void checkAccessibilityPermissions(bool notifyIfGranted);
-    void showAccessibilityPermissionAlert();
-
-    // Sign-in (auth/SignIn.cpp).
-    void signInAction();
-    void handleGetURLWithEvent(const std::optional<std::string>& url);
-    void signOutAction();
-    void showSignInPrompt();
-
-    // Status menu (ui/StatusMenu.cpp).
-    void rebuildStatusMenu();
-    void selectCustomStyleFromStatusBar();
-    void selectInformalStyleFromStatusBar();
-    void selectCasualStyleFromStatusBar();
-    void selectConciseStyleFromStatusBar();
-    void checkForUpdatesAction();
-    void quitApplication();
-    void showSettings();
-    void checkAccessibilityPermissionsAction();
-
-    // Dialogs and notices (ui/Dialogs.cpp, ui/Notices.cpp).
+    // Notices, menu and dialogs.
     void showAlert(const std::string& title, const std::string& message,
-                   platform::AlertStyle style) override;
-    void showInputDialog(const std::string& title, const std::string& message,
-                         const std::string& initialText,
-                         std::function<void(const std::optional<std::string>&)> completion);
-    void showAboutInfo();
-    void showCustomInstructionsInput();
-    void resetCustomInstructions();
+                   platform::AlertStyle style) override {
+        notices_.showAlert(title, message, style);
+    }
+    void rebuildStatusMenu();
+    void showShortcutEditor() override { shortcutEditor_->showShortcutEditor(); }
+    void showSettings() { statusMenu_->showSettings(); }
+    void handleGetURLWithEvent(const std::optional<std::string>& url) {
+        signIn_->handleGetURLWithEvent(url);
+    }
 
-    // Shortcut editor (hotkey/ShortcutEditor.cpp).
-    void showShortcutEditor() override;
-
-    // Update outcomes (update/UpdatePrompts.cpp).
-    void updateAvailable(const std::string& newestVersion) override;
-    void noUpdateAvailable(const std::string& runningVersion) override;
-    void updateCheckFailed(const UpdateCheckError& error) override;
+    // Update outcomes.
+    void updateAvailable(const std::string& version) override {
+        updatePrompts_->updateAvailable(version);
+    }
+    void noUpdateAvailable(const std::string& version) override {
+        updatePrompts_->noUpdateAvailable(version);
+    }
+    void updateCheckFailed(const UpdateCheckError& error) override {
+        updatePrompts_->updateCheckFailed(error);
+    }
 
     // State, read-only from outside.
-    bool isSignedIn() const { return isAuthenticated_ && authToken_.has_value(); }
-    bool isAuthenticated() const override { return isAuthenticated_; }
-    const std::optional<std::string>& authToken() const override { return authToken_; }
-    const std::string& authURLString() const { return authURLString_; }
-    const std::vector<AIProvider>& providers() const { return providers_; }
-    const std::string& defaultModel() const { return defaultModel_; }
-    const std::optional<std::string>& selectedModel() const { return selectedModel_; }
-    const std::optional<std::string>& customInstructions() const { return customInstructions_; }
-    const std::string& currentWritingStyle() const { return currentWritingStyle_; }
-    const std::optional<std::string>& originalPasteboardContent() const {
-        return originalPasteboardContent_;
-    }
-    bool isProcessingText() const { return isProcessingText_; }
-    int animationStep() const { return animationStep_; }
-    const std::shared_ptr<platform::StatusItem>& statusItem() const { return statusItem_; }
-    const std::shared_ptr<platform::Window>& shortcutEditorWindow() const {
-        return shortcutEditorWindow_;
-    }
-    const std::shared_ptr<SettingsManager>& settingsManager() const { return settingsManager_; }
-    const std::shared_ptr<MenuManager>& menuManager() const { return menuManager_; }
-    const std::shared_ptr<HotkeyManager>& hotkeyManager() const { return hotkeyManager_; }
-    const std::shared_ptr<APIService>& apiService() const { return apiService_; }
-    const std::shared_ptr<AutoUpdateService>& autoUpdateService() const {
-        return autoUpdateService_;
-    }
-    const ServiceEndpoints& endpoints() const { return endpoints_; }
-
-    // Puts the account into a state the operations cannot reach on their own (signed in without
-    // a token); for tests of that state only.
-    void setAccountStateForTesting(bool isAuthenticated, std::optional<std::string> token);
+    bool isAuthenticated() const override { return account_.isAuthenticated; }
+    const std::optional<std::string>& authToken() const override { return account_.authToken; }
+    Account& account() { return account_; }
+    const Preferences& preferences() const { return *preferences_; }
+    const HotkeyManager& hotkeyManager() const { return *hotkeyManager_; }
+    const ShortcutEditor& shortcutEditor() const { return *shortcutEditor_; }
+    bool isProcessingText() const { return workflow_->isProcessingText(); }
+    MenuManager& menuManager() { return *menuManager_; }
 
   private:
-    // Rewrite workflow internals.
-    void abortProcessing();
-    void startProcessing();
-    void processCopiedText();
-    void advanceProcessingAnimation();
-    void handleProcessingResult(const std::string& result);
-    void finishPasteAndRestore();
-    void handleAuthenticationError();
-    void queueHUD(bool show);
+    void createServices();
+    void loadSettings();
+    void perform(MenuCommand command);
 
     const platform::Platform& platform_;
     HUDManager& hud_;
     const ServiceEndpoints endpoints_;
-    KeychainTokenStore tokenStore_;
-
-    // Fields in the order of the application's data model.
-    const std::string authURLString_;
     const std::vector<AIProvider> providers_;
     const std::string defaultModel_;
-    std::shared_ptr<platform::StatusItem> statusItem_;
-    platform::Clipboard& pasteboard_;
-    std::optional<std::string> originalPasteboardContent_;
-    std::optional<std::string> selectedModel_;
-    std::optional<std::string> customInstructions_;
-    std::string currentWritingStyle_ = "custom";
-    bool isAuthenticated_ = false;
-    std::optional<std::string> authToken_;
-    std::shared_ptr<SettingsManager> settingsManager_;
-    std::shared_ptr<MenuManager> menuManager_;
-    std::shared_ptr<HotkeyManager> hotkeyManager_;
-    std::shared_ptr<APIService> apiService_;
-    std::shared_ptr<AutoUpdateService> autoUpdateService_;
-    bool isProcessingText_ = false;
-    std::shared_ptr<platform::HttpTask> currentAPITask_;
-    std::shared_ptr<platform::Timer> processingAnimationTimer_;
-    int animationStep_ = 0;
-    std::shared_ptr<platform::Window> shortcutEditorWindow_;
+    Notices notices_;
+    KeychainTokenStore tokenStore_;
+    Account account_;
 
-    // Everything the clipboard held when the selection was copied; present from a save until the
-    // restore that puts it back, so a restore with nothing pending leaves the clipboard alone.
-    std::optional<platform::ClipboardSnapshot> originalPasteboardSnapshot_;
+    // Made at launch, in this order, and kept until the process ends.
+    std::unique_ptr<SettingsManager> settingsManager_;
+    std::unique_ptr<MenuManager> menuManager_;
+    std::unique_ptr<HotkeyManager> hotkeyManager_;
+    std::unique_ptr<APIService> apiService_;
+    std::unique_ptr<AutoUpdateService> autoUpdateService_;
+    std::unique_ptr<Preferences> preferences_;
+    std::unique_ptr<StatusMenu> statusMenu_;
+    std::unique_ptr<Dialogs> dialogs_;
+    std::unique_ptr<SignIn> signIn_;
+    std::unique_ptr<ClipboardBridge> bridge_;
+    std::unique_ptr<RewriteWorkflow> workflow_;
+    std::unique_ptr<ShortcutEditor> shortcutEditor_;
+    std::unique_ptr<UpdatePrompts> updatePrompts_;
 };
 
 // The entry type: makes the one application delegate and hands it the launch and termination.
 class MendwellApp {
   public:
-    MendwellApp(const platform::Platform& platform, HUDManager& hud, ServiceEndpoints endpoints);
+    MendwellApp(const platform::Platform& platform, HUDManager& hud, ServiceEndpoints endpoints)
+        : appDelegate(std::make_shared<AppDelegate>(platform, hud, std::move(endpoints))) {}
 
     void didFinishLaunching() { appDelegate->applicationDidFinishLaunching(); }
     void willTerminate() { appDelegate->applicationWillTerminate(); }

@@ -1,87 +1,79 @@
-#include <chrono>
+#include "app/ClipboardBridge.h"
+
 #include <utility>
 
-#include "app/AppDelegate.h"
-#include "platform/Log.h"
+#include "base/Log.h"
 
 namespace velmora {
 namespace {
 
-constexpr auto kKeyDownToKeyUp = std::chrono::microseconds(10000);
 constexpr double kKeyUpToCompletion = 0.05;
-constexpr const char* kAccessibilitySettingsURL =
-    "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility";
 
 }  // namespace
 
-void AppDelegate::saveOriginalPasteboard() {
-    originalPasteboardContent_ = pasteboard_.text();
-    // Every format, not just the text, so images and files survive the rewrite.
-    originalPasteboardSnapshot_ = pasteboard_.snapshot();
+ClipboardBridge::ClipboardBridge(platform::Clipboard& pasteboard, platform::Keystrokes& keystrokes,
+                                 platform::Alerts& alerts, platform::MainQueue& mainQueue,
+                                 Notices& notices, std::weak_ptr<void> owner)
+    : pasteboard_(pasteboard),
+      keystrokes_(keystrokes),
+      alerts_(alerts),
+      mainQueue_(mainQueue),
+      notices_(notices),
+      owner_(std::move(owner)) {}
+
+void ClipboardBridge::saveOriginalPasteboard() {
+    // With an earlier rewrite's restore still pending, the clipboard holds that rewrite's answer:
+    // what it saved is the user's own and stays the thing to put back.
+    if (!originalPasteboardContent_) {
+        originalPasteboardContent_ = pasteboard_.snapshot();
+        for (const std::string& format : originalPasteboardContent_->notKept) {
+            logLine("Clipboard: could not keep " + format);
+        }
+    }
+    pasteboard_.clear();
 }
 
-std::optional<std::string> AppDelegate::readPasteboardText() {
+std::optional<std::string> ClipboardBridge::readPasteboardText() {
     return pasteboard_.text();
 }
 
-void AppDelegate::placeResultOnPasteboard(const std::string& text) {
-    pasteboard_.clear();
+void ClipboardBridge::placeResultOnPasteboard(const std::string& text) {
     pasteboard_.setText(text);
 }
 
-void AppDelegate::restoreOriginalPasteboard() {
-    platform_.mainQueue.async([self = shared_from_this()] {
-        // A restore puts back what a save took; a second restore (an aborted request reporting
-        // back) finds nothing pending and must not empty what the first put back.
-        if (self->originalPasteboardSnapshot_) {
-            self->pasteboard_.clear();
-            self->pasteboard_.restore(*self->originalPasteboardSnapshot_);
+void ClipboardBridge::restoreOriginalPasteboard() {
+    mainQueue_.async([this, owner = owner_] {
+        if (!owner.lock() || !originalPasteboardContent_) {
+            return;
         }
-        self->originalPasteboardSnapshot_.reset();
-        self->originalPasteboardContent_.reset();
+        pasteboard_.restore(*originalPasteboardContent_);
+        originalPasteboardContent_.reset();
     });
 }
 
-void AppDelegate::simulateKeyPress(std::uint16_t keyCode, std::uint64_t flags,
-                                   std::function<void()> completion) {
-    platform::KeyEvents& keys = platform_.keyEvents;
-    platform::MainQueue& queue = platform_.mainQueue;
-    queue.async([&keys, &queue, keyCode, flags, completion = std::move(completion)] {
-        // Both events exist before either is posted, each carrying exactly `flags` so modifiers
-        // the user still holds do not leak into the keystroke.
-        const bool haveSource = keys.createSource();
-        std::optional<platform::KeyEvent> down =
-            keys.createKeyboardEvent(haveSource, keyCode, true);
-        if (down) {
-            down->flags = flags;
-        }
-        std::optional<platform::KeyEvent> up = keys.createKeyboardEvent(haveSource, keyCode, false);
-        if (up) {
-            up->flags = flags;
-        }
-        if (down) {
-            keys.post(*down);
-        }
-        queue.sleepOnMainThread(kKeyDownToKeyUp);
-        if (up) {
-            keys.post(*up);
-        }
+void ClipboardBridge::simulateKeyPress(platform::Keystroke keystroke,
+                                       std::function<void()> completion) {
+    platform::Keystrokes& keystrokes = keystrokes_;
+    platform::MainQueue& queue = mainQueue_;
+    queue.async([&keystrokes, &queue, keystroke, completion = std::move(completion)] {
+        keystrokes.send(keystroke);
         if (completion) {
             queue.asyncAfter(kKeyUpToCompletion, completion);
         }
     });
 }
 
-bool AppDelegate::isAccessibilityTrusted() {
-    return platform_.accessibility.isProcessTrusted();
+bool ClipboardBridge::isAccessibilityTrusted() {
+    return keystrokes_.permission(false).available;
 }
 
-void AppDelegate::checkAccessibilityPermissions(bool notifyIfGranted) {
-    if (platform_.accessibility.isProcessTrustedWithPrompt()) {
+void ClipboardBridge::checkAccessibilityPermissions(bool notifyIfGranted) {
+    if (keystrokes_.permission(true).available) {
         logLine("Accessibility permissions already granted.");
         if (notifyIfGranted) {
-            showAlert("Permissions Granted", "Accessibility permissions are enabled for Velmora.",
-                      platform::AlertStyle::Informational);
+            notices_.showAlert("Permissions Granted",
+                               "Accessibility permissions are enabled for Velmora.",
+                               platform::AlertStyle::Informational);
         }
         return;
     }
@@ -89,20 +81,17 @@ void AppDelegate::checkAccessibilityPermissions(bool notifyIfGranted) {
     showAccessibilityPermissionAlert();
 }
 
-void AppDelegate::showAccessibilityPermissionAlert() {
-    platform::Alerts& alerts = platform_.alerts;
-    platform::Workspace& workspace = platform_.workspace;
-    platform_.mainQueue.async([&alerts, &workspace] {
-        platform::AlertRequest request;
-        request.messageText = "Permissions Required";
-        request.informativeText =
-            "Velmora needs Accessibility permissions to copy and paste text automatically.\n\n"
-            "Please grant access in:\nSystem Settings > Privacy & Security > Accessibility";
-        request.style = platform::AlertStyle::Warning;
-        request.buttons = {"Open Settings", "Cancel"};
-        if (alerts.runModal(request).button == platform::alertFirstButtonReturn) {
-            workspace.openURL(kAccessibilitySettingsURL);
+void ClipboardBridge::showAccessibilityPermissionAlert() {
+    mainQueue_.async([this, owner = owner_] {
+        if (!owner.lock()) {
+            return;
         }
+        // The platform says, in plain words, what this session needs.
+        alerts_.runModal({"Permissions Required",
+                          keystrokes_.permission(false).explanation,
+                          platform::AlertStyle::Warning,
+                          {"OK"},
+                          std::nullopt});
     });
 }
 

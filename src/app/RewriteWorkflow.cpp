@@ -1,15 +1,14 @@
+#include "app/RewriteWorkflow.h"
+
 #include <array>
 #include <utility>
 
-#include "app/AppDelegate.h"
-#include "app/UnicodeText.h"
-#include "platform/Log.h"
+#include "base/Log.h"
+#include "base/UnicodeText.h"
 
 namespace velmora {
 namespace {
 
-constexpr std::uint16_t kKeyCodeC = 8;
-constexpr std::uint16_t kKeyCodeV = 9;
 constexpr double kCopyCompletionToRead = 0.15;
 constexpr double kPasteCompletionToRestore = 0.1;
 constexpr double kAnimationInterval = 0.5;
@@ -23,13 +22,16 @@ bool contains(const std::string& text, const char* part) {
 
 }  // namespace
 
-void AppDelegate::hotkeyTriggered() {
+RewriteWorkflow::RewriteWorkflow(Services services, std::weak_ptr<void> owner)
+    : s_(services), owner_(std::move(owner)) {}
+
+void RewriteWorkflow::hotkeyTriggered() {
     logLine("AppDelegate: hotkeyTriggered called");
     processSelectedText();
 }
 
-void AppDelegate::processSelectedText() {
-    if (isSignedIn()) {
+void RewriteWorkflow::processSelectedText() {
+    if (s_.account.isSignedIn()) {
         if (isProcessingText_) {
             abortProcessing();
         } else {
@@ -38,184 +40,201 @@ void AppDelegate::processSelectedText() {
         return;
     }
     logLine("User not authenticated or token missing. Process text action ignored.");
-    if (!isAuthenticated_) {
-        showAlert("Not Signed In", "Please sign in to use this feature.",
-                  platform::AlertStyle::Informational);
+    if (!s_.account.isAuthenticated) {
+        s_.notices.showAlert("Not Signed In", "Please sign in to use this feature.",
+                             platform::AlertStyle::Informational);
     } else {
-        showAlert("Authentication Error",
-                  "Session token is missing. Please try signing out and in again.",
-                  platform::AlertStyle::Warning);
+        s_.notices.showAlert("Authentication Error",
+                             "Session token is missing. Please try signing out and in again.",
+                             platform::AlertStyle::Warning);
     }
 }
 
-void AppDelegate::abortProcessing() {
+void RewriteWorkflow::abortProcessing() {
     logLine("Aborting current text processing...");
     if (currentAPITask_) {
         currentAPITask_->cancel();
     }
     currentAPITask_.reset();
     isProcessingText_ = false;
-    if (processingAnimationTimer_) {
-        processingAnimationTimer_->invalidate();
-        processingAnimationTimer_.reset();
-    }
-    resetStatusIcon();
+    stopAnimation();
     queueHUD(false);
-    restoreOriginalPasteboard();
-    showAlert("Processing Cancelled", "Previous text processing was cancelled.",
-              platform::AlertStyle::Informational);
+    s_.bridge.restoreOriginalPasteboard();
+    s_.notices.showAlert("Processing Cancelled", "Previous text processing was cancelled.",
+                         platform::AlertStyle::Informational);
 }
 
-void AppDelegate::startProcessing() {
-    if (!isAccessibilityTrusted()) {
+void RewriteWorkflow::startProcessing() {
+    if (!s_.bridge.isAccessibilityTrusted()) {
         logLine("Accessibility permissions not granted. Cannot proceed.");
-        showAccessibilityPermissionAlert();
+        s_.bridge.showAccessibilityPermissionAlert();
         return;
     }
     isProcessingText_ = true;
+    ++currentRun_;
     queueHUD(true);
-    saveOriginalPasteboard();
+    s_.bridge.saveOriginalPasteboard();
 
-    std::weak_ptr<AppDelegate> weakSelf = weak_from_this();
-    platform::MainQueue& queue = platform_.mainQueue;
-    simulateKeyPress(kKeyCodeC, platform::eventFlagMaskCommand, [weakSelf, &queue] {
-        auto self = weakSelf.lock();
-        if (!self) {
+    platform::MainQueue& queue = s_.mainQueue;
+    s_.bridge.simulateKeyPress(platform::Keystroke::Copy, [this, owner = owner_, &queue] {
+        auto alive = owner.lock();
+        if (!alive) {
             return;
         }
-        queue.asyncAfter(kCopyCompletionToRead, [self] { self->processCopiedText(); });
+        queue.asyncAfter(kCopyCompletionToRead,
+                         [this, keep = std::move(alive)] { processCopiedText(); });
     });
 }
 
-void AppDelegate::processCopiedText() {
+void RewriteWorkflow::processCopiedText() {
     if (!isProcessingText_) {
         logLine("Processing was cancelled during copy operation.");
         return;
     }
-    const std::optional<std::string> text = readPasteboardText();
+    const std::optional<std::string> text = s_.bridge.readPasteboardText();
     if (!text || text->empty()) {
         logLine("Failed to copy text or no text selected.");
         isProcessingText_ = false;
-        restoreOriginalPasteboard();
+        s_.bridge.restoreOriginalPasteboard();
         queueHUD(false);
-        showAlert("No Text Selected",
-                  "Could not detect any selected text to process. Please select text and try "
-                  "again.",
-                  platform::AlertStyle::Warning);
+        s_.notices.showAlert(
+            "No Text Selected",
+            "Could not detect any selected text to process. Please select text and try again.",
+            platform::AlertStyle::Warning);
         return;
     }
     logLine("Copied text (" + std::to_string(characterCount(*text)) + " chars). Processing...");
 
     animationStep_ = 0;
-    std::weak_ptr<AppDelegate> weakSelf = weak_from_this();
     processingAnimationTimer_ =
-        platform_.mainQueue.scheduleTimer(kAnimationInterval, true, [weakSelf] {
-            if (auto self = weakSelf.lock()) {
-                self->advanceProcessingAnimation();
+        s_.mainQueue.scheduleTimer(kAnimationInterval, true, [this, owner = owner_] {
+            if (owner.lock()) {
+                advanceProcessingAnimation();
             }
         });
 
-    const std::optional<std::string> instruction = styleInstruction(currentWritingStyle_);
-    currentAPITask_ =
-        apiService_->callLocalProxy(*text, selectedModel_.value_or(""), instruction, authToken_,
-                                    [weakSelf](const std::string& result) {
-                                        if (auto self = weakSelf.lock()) {
-                                            self->handleProcessingResult(result);
-                                        }
-                                    });
+    currentAPITask_ = s_.apiService.callLocalProxy(
+        *text, s_.preferences.selectedModel().value_or(""), s_.preferences.styleInstruction(),
+        s_.account.authToken, [this, owner = owner_, run = currentRun_](const std::string& result) {
+            if (!owner.lock()) {
+                return;
+            }
+            // After a cancel, the clean-up and the restore have been done; pasting a late answer
+            // now would land on whatever the clipboard holds by then.
+            if (run != currentRun_ || !isProcessingText_) {
+                logLine("Result of a cancelled rewrite dropped.");
+                return;
+            }
+            handleProcessingResult(result);
+        });
 }
 
-void AppDelegate::advanceProcessingAnimation() {
+void RewriteWorkflow::advanceProcessingAnimation() {
     const int index = ((animationStep_ % 3) + 3) % 3;
     const std::string frame = kAnimationFrames[static_cast<std::size_t>(index)];
-    std::weak_ptr<AppDelegate> weakSelf = weak_from_this();
-    platform_.mainQueue.async([weakSelf, frame] {
-        auto self = weakSelf.lock();
-        if (!self || !self->statusItem_ || !self->statusItem_->hasButton()) {
-            return;
+    s_.mainQueue.async([this, owner = owner_, frame] {
+        if (owner.lock()) {
+            s_.statusMenu.showProcessingFrame(frame);
         }
-        platform::StatusImage image;
-        image.kind = platform::StatusImage::Kind::Symbol;
-        image.name = frame;
-        image.accessibilityDescription = "Processing...";
-        self->statusItem_->setImage(image);
     });
     ++animationStep_;
 }
 
-void AppDelegate::handleProcessingResult(const std::string& result) {
-    isProcessingText_ = false;
-    currentAPITask_.reset();
+void RewriteWorkflow::stopAnimation() {
     if (processingAnimationTimer_) {
         processingAnimationTimer_->invalidate();
         processingAnimationTimer_.reset();
     }
-    resetStatusIcon();
+    s_.statusMenu.resetStatusIcon();
+}
+
+void RewriteWorkflow::handleProcessingResult(const std::string& answer) {
+    isProcessingText_ = false;
+    currentAPITask_.reset();
+    stopAnimation();
     queueHUD(false);
 
-    if (contains(result, "cancelled")) {
+    if (contains(answer, "cancelled")) {
         logLine("API request was cancelled.");
-        restoreOriginalPasteboard();
+        s_.bridge.restoreOriginalPasteboard();
         return;
     }
+    // An empty answer would delete the selection; it is a failure like any other.
+    const std::string result = answer.empty() ? "[Error: Empty Response]" : answer;
     if (!result.starts_with("[Error:")) {
-        placeResultOnPasteboard(result);
+        s_.bridge.placeResultOnPasteboard(result);
         logLine("AI Response placed on pasteboard.");
-        simulateKeyPress(kKeyCodeV, platform::eventFlagMaskCommand,
-                         [self = shared_from_this()] { self->finishPasteAndRestore(); });
+        s_.bridge.simulateKeyPress(platform::Keystroke::Paste,
+                                   [this, keep = owner_.lock()] { finishPasteAndRestore(); });
         return;
     }
     logLine("Error received from AI call: " + result);
     if (contains(result, "Authentication Failed") || contains(result, "401") ||
         contains(result, "403")) {
         handleAuthenticationError();
-        restoreOriginalPasteboard();
+        s_.bridge.restoreOriginalPasteboard();
         return;
     }
-    showAlert("Processing Error", "Failed to process text. " + result,
-              platform::AlertStyle::Critical);
-    restoreOriginalPasteboard();
+    s_.notices.showAlert("Processing Error", "Failed to process text. " + result,
+                         platform::AlertStyle::Critical);
+    s_.bridge.restoreOriginalPasteboard();
 }
 
-void AppDelegate::finishPasteAndRestore() {
-    platform_.mainQueue.asyncAfter(kPasteCompletionToRestore, [self = shared_from_this()] {
-        self->restoreOriginalPasteboard();
-        logLine("Processing complete. Pasteboard restored.");
-    });
+void RewriteWorkflow::finishPasteAndRestore() {
+    s_.mainQueue.asyncAfter(kPasteCompletionToRestore,
+                            [this, keep = owner_.lock(), run = currentRun_] {
+                                // A rewrite started since has kept what the clipboard held before
+                                // this one, and puts it back itself; restoring now would replace
+                                // the selection it is copying.
+                                if (run == currentRun_) {
+                                    s_.bridge.restoreOriginalPasteboard();
+                                }
+                                logLine("Processing complete. Pasteboard restored.");
+                            });
 }
 
-void AppDelegate::handleAuthenticationError() {
+void RewriteWorkflow::handleAuthenticationError() {
     logLine("API returned authentication error. Signing out user.");
-    if (tokenStore_.deleteToken()) {
+    if (s_.tokenStore.deleteToken()) {
         logLine("Invalid token successfully deleted from Keychain due to API auth error.");
     } else {
         logLine(
             "Warning: Failed to delete invalid token from Keychain after API auth error. "
             "Proceeding with local sign out.");
     }
-    authToken_.reset();
-    isAuthenticated_ = false;
-    settingsManager_->saveAuthenticationFlag(false);
+    s_.account.authToken.reset();
+    s_.account.isAuthenticated = false;
+    s_.settings.saveAuthenticationFlag(false);
     // Otherwise the menu keeps offering "Sign out" until something else rebuilds it.
-    rebuildStatusMenu();
+    s_.statusMenu.rebuildStatusMenu(s_.preferences.currentWritingStyle(), false);
 
-    std::weak_ptr<AppDelegate> weakSelf = weak_from_this();
-    platform_.mainQueue.async([weakSelf] {
-        if (auto self = weakSelf.lock()) {
-            self->showAlert("Authentication Error",
-                            "Your session has expired or is invalid. Please sign in again.",
-                            platform::AlertStyle::Informational);
+    s_.mainQueue.async([this, owner = owner_] {
+        if (owner.lock()) {
+            s_.notices.showAlert("Authentication Error",
+                                 "Your session has expired or is invalid. Please sign in again.",
+                                 platform::AlertStyle::Informational);
         }
     });
 }
 
-void AppDelegate::queueHUD(bool show) {
-    // HUD calls always run on a later turn of the main loop, never inside the caller.
-    HUDManager& hud = hud_;
+void RewriteWorkflow::stopForTermination() {
+    if (!isProcessingText_) {
+        return;
+    }
+    if (currentAPITask_) {
+        currentAPITask_->cancel();
+    }
+    stopAnimation();
+    queueHUD(false);
+}
+
+void RewriteWorkflow::queueHUD(bool show) {
+    // The panel is changed on a later turn of the main loop, never inside the caller.
+    HUDManager& hud = s_.hud;
     if (show) {
-        platform_.mainQueue.async([&hud] { hud.showHUD("Velmoraing...", "sparkles"); });
+        s_.mainQueue.async([&hud] { hud.showHUD("Velmoraing...", "sparkles"); });
     } else {
-        platform_.mainQueue.async([&hud] { hud.hideHUD(); });
+        s_.mainQueue.async([&hud] { hud.hideHUD(); });
     }
 }
 

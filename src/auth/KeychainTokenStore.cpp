@@ -1,23 +1,36 @@
 #include "auth/KeychainTokenStore.h"
 
-#include "app/UnicodeText.h"
-#include "platform/Log.h"
+#include "base/Log.h"
+#include "base/UnicodeText.h"
 
 namespace velmora {
+namespace {
 
-using platform::errSecAuthFailed;
-using platform::errSecItemNotFound;
-using platform::errSecSuccess;
+using platform::SecretStatus;
 
-KeychainTokenStore::KeychainTokenStore(platform::Keychain& keychain) : keychain_(keychain) {}
+const platform::SecretKey kTokenKey{"com.mendwell.authtoken", "sessionToken"};
 
-platform::KeychainIdentity KeychainTokenStore::identity() {
-    return {"com.mendwell.authtoken", "sessionToken"};
+// The log lines carry the first release's keychain status numbers, which support scripts and
+// users' reports already know; this is the one place that produces them.
+int statusNumber(SecretStatus status) {
+    switch (status) {
+        case SecretStatus::Ok:
+            return 0;
+        case SecretStatus::NotFound:
+            return -25300;
+        case SecretStatus::Refused:
+            return -25293;
+        case SecretStatus::Unavailable:
+            return -25308;
+    }
+    return -25308;
 }
 
-void KeychainTokenStore::logError(const std::string& prefix, platform::OSStatus status) {
-    const std::optional<std::string> message = keychain_.errorMessage(status);
-    logLine(prefix + std::to_string(status) + ". " + message.value_or("Unknown error"));
+}  // namespace
+
+void KeychainTokenStore::logError(const std::string& prefix, const platform::SecretResult& result) {
+    const std::string message = result.message.empty() ? "Unknown error" : result.message;
+    logLine(prefix + std::to_string(statusNumber(result.status)) + ". " + message);
 }
 
 bool KeychainTokenStore::saveToken(const std::string& token) {
@@ -25,61 +38,55 @@ bool KeychainTokenStore::saveToken(const std::string& token) {
         logLine("Keychain: Failed to convert token to data.");
         return false;
     }
-    const platform::Keychain::Bytes value(token.begin(), token.end());
-
-    const platform::OSStatus updateStatus = keychain_.update(identity(), value);
-    if (updateStatus == errSecSuccess) {
+    const platform::SecretResult replaced = store_.replace(kTokenKey, token);
+    if (replaced.status == SecretStatus::Ok) {
         logLine("Keychain: Token updated successfully.");
         return true;
     }
-    if (updateStatus == errSecItemNotFound) {
+    if (replaced.status == SecretStatus::NotFound) {
         logLine("Keychain: Token not found, attempting to add new one.");
-        const platform::OSStatus addStatus =
-            keychain_.add(identity(), value, platform::KeychainAccessibility::WhenUnlocked);
-        if (addStatus == errSecSuccess) {
+        const platform::SecretResult added = store_.add(kTokenKey, token);
+        if (added.status == SecretStatus::Ok) {
             logLine("Keychain: Token added successfully.");
             return true;
         }
-        logError("Keychain: Error adding new token - ", addStatus);
+        logError("Keychain: Error adding new token - ", added);
         return false;
     }
-    logError("Keychain: Error updating token - ", updateStatus);
-    if (updateStatus == errSecAuthFailed) {
+    logError("Keychain: Error updating token - ", replaced);
+    if (replaced.status == SecretStatus::Refused) {
         logLine("Keychain: Update failed due to an authorization/ownership issue.");
     }
     return false;
 }
 
 std::optional<std::string> KeychainTokenStore::loadToken() {
-    std::optional<platform::Keychain::Bytes> result;
-    const platform::OSStatus status = keychain_.copyMatching(identity(), result);
-    if (status == errSecItemNotFound) {
+    std::string value;
+    const platform::SecretResult result = store_.lookup(kTokenKey, value);
+    if (result.status == SecretStatus::NotFound) {
         logLine("Keychain: Token not found.");
         return std::nullopt;
     }
-    if (status != errSecSuccess) {
-        logError("Keychain: Error loading token - ", status);
+    if (result.status != SecretStatus::Ok) {
+        logError("Keychain: Error loading token - ", result);
         return std::nullopt;
     }
-    if (result) {
-        std::string token(result->begin(), result->end());
-        if (isValidUtf8(token)) {
-            logLine("Keychain: Token loaded successfully.");
-            return token;
-        }
+    if (!isValidUtf8(value)) {
+        logLine("Keychain: Failed to convert loaded data to token string.");
+        return std::nullopt;
     }
-    logLine("Keychain: Failed to convert loaded data to token string.");
-    return std::nullopt;
+    logLine("Keychain: Token loaded successfully.");
+    return value;
 }
 
 bool KeychainTokenStore::deleteToken() {
-    const platform::OSStatus status = keychain_.remove(identity());
-    if (status == errSecSuccess || status == errSecItemNotFound) {
+    const platform::SecretResult result = store_.remove(kTokenKey);
+    if (result.status == SecretStatus::Ok || result.status == SecretStatus::NotFound) {
         logLine("Keychain: Token deleted successfully (or was not found).");
         return true;
     }
-    logError("Keychain: Error deleting token - ", status);
-    if (status == errSecAuthFailed) {
+    logError("Keychain: Error deleting token - ", result);
+    if (result.status == SecretStatus::Refused) {
         logLine("Keychain: Delete failed due to an authorization/ownership issue.");
     }
     return false;

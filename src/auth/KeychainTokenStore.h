@@ -3,26 +3,24 @@
 #include <optional>
 #include <string>
 
-#include "platform/Keychain.h"
+#include "platform/SecretStore.h"
 
 namespace velmora {
 
-// The session token in the secret store: one generic-password item. Stateless; every call goes to
-// the store and logs its outcome. The token's value is never logged.
+// The session token in the secret store: one secret. Stateless; every call goes to the store and
+// logs its outcome. The token's value is never logged.
 class KeychainTokenStore {
   public:
-    explicit KeychainTokenStore(platform::Keychain& keychain);
-
-    static platform::KeychainIdentity identity();
+    explicit KeychainTokenStore(platform::SecretStore& store) : store_(store) {}
 
     bool saveToken(const std::string& token);
     std::optional<std::string> loadToken();
     bool deleteToken();
 
   private:
-    void logError(const std::string& prefix, platform::OSStatus status);
+    void logError(const std::string& prefix, const platform::SecretResult& result);
 
-    platform::Keychain& keychain_;
+    platform::SecretStore& store_;
 };
 
 }  // namespace velmora

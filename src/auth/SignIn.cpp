@@ -1,11 +1,7 @@
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
+#include "auth/SignIn.h"
 
-#include "app/AppDelegate.h"
-#include "app/Url.h"
-#include "platform/Log.h"
+#include "base/Log.h"
+#include "base/Url.h"
 
 namespace velmora {
 namespace {
@@ -81,19 +77,34 @@ std::optional<std::string> callbackToken(const Url& url) {
 
 }  // namespace
 
-void AppDelegate::signInAction() {
+SignIn::SignIn(Account& account, KeychainTokenStore& tokenStore, SettingsManager& settings,
+               Notices& notices, platform::Application& application, platform::MainQueue& mainQueue,
+               std::string authURLString, std::function<void()> rebuildStatusMenu,
+               std::weak_ptr<void> owner)
+    : account_(account),
+      tokenStore_(tokenStore),
+      settings_(settings),
+      notices_(notices),
+      application_(application),
+      mainQueue_(mainQueue),
+      authURLString_(std::move(authURLString)),
+      rebuildStatusMenu_(std::move(rebuildStatusMenu)),
+      owner_(std::move(owner)) {}
+
+void SignIn::signInAction() {
     const auto url = Url::parse(authURLString_);
     if (!url) {
         logLine("Error: Invalid authentication URL: " + authURLString_);
-        showAlert("Error", "Could not initiate sign-in. The authentication URL is invalid.",
-                  platform::AlertStyle::Critical);
+        notices_.showAlert("Error",
+                           "Could not initiate sign-in. The authentication URL is invalid.",
+                           platform::AlertStyle::Critical);
         return;
     }
     logLine("Opening authentication URL: " + url->absoluteString);
-    platform_.workspace.openURL(url->absoluteString);
+    application_.openURL(url->absoluteString);
 }
 
-void AppDelegate::handleGetURLWithEvent(const std::optional<std::string>& urlText) {
+void SignIn::handleGetURLWithEvent(const std::optional<std::string>& urlText) {
     const std::optional<Url> url = urlText ? Url::parse(*urlText) : std::nullopt;
     if (!url) {
         logLine("Error: Could not parse URL from AppleEvent");
@@ -107,51 +118,52 @@ void AppDelegate::handleGetURLWithEvent(const std::optional<std::string>& urlTex
     const std::optional<std::string> token = callbackToken(*url);
     if (!token) {
         logLine("Error: Authentication callback received, but no token found in URL.");
-        showAlert("Sign-In Error", "Authentication was incomplete. No token received.",
-                  platform::AlertStyle::Warning);
+        notices_.showAlert("Sign-In Error", "Authentication was incomplete. No token received.",
+                           platform::AlertStyle::Warning);
         return;
     }
 
     logLine("Authentication successful via URL callback. Token received.");
     if (!tokenStore_.saveToken(*token)) {
         logLine("Error: Failed to save token to Keychain.");
-        showAlert("Sign-In Error", "Could not securely store your session. Please try again.",
-                  platform::AlertStyle::Critical);
+        notices_.showAlert("Sign-In Error",
+                           "Could not securely store your session. Please try again.",
+                           platform::AlertStyle::Critical);
         return;
     }
 
-    authToken_ = token;
-    isAuthenticated_ = true;
-    settingsManager_->saveAuthenticationFlag(true);
+    account_.authToken = token;
+    account_.isAuthenticated = true;
+    settings_.saveAuthenticationFlag(true);
 
     // The menu is rebuilt in the same queued turn, ahead of the notice.
-    std::weak_ptr<AppDelegate> weakSelf = weak_from_this();
-    platform_.mainQueue.async([weakSelf] {
-        if (auto self = weakSelf.lock()) {
-            self->rebuildStatusMenu();
-            self->showAlert("Signed In", "You have successfully signed in to Velmora.",
-                            platform::AlertStyle::Informational);
+    mainQueue_.async([this, owner = owner_] {
+        if (owner.lock()) {
+            rebuildStatusMenu_();
+            notices_.showAlert("Signed In", "You have successfully signed in to Velmora.",
+                               platform::AlertStyle::Informational);
         }
     });
 }
 
-void AppDelegate::signOutAction() {
+void SignIn::signOutAction() {
     logLine("Signing out...");
     if (tokenStore_.deleteToken()) {
         logLine("Token successfully deleted from Keychain.");
     } else {
         logLine("Failed to delete token from Keychain, but proceeding with sign out.");
     }
-    authToken_.reset();
-    isAuthenticated_ = false;
-    settingsManager_->saveAuthenticationFlag(false);
-    rebuildStatusMenu();
-    showAlert("Signed Out", "You have been signed out.", platform::AlertStyle::Informational);
+    account_.authToken.reset();
+    account_.isAuthenticated = false;
+    settings_.saveAuthenticationFlag(false);
+    rebuildStatusMenu_();
+    notices_.showAlert("Signed Out", "You have been signed out.",
+                       platform::AlertStyle::Informational);
 }
 
-void AppDelegate::showSignInPrompt() {
-    showAlert("Sign In Required", "Please sign in to use this feature.",
-              platform::AlertStyle::Informational);
+void SignIn::showSignInPrompt() {
+    notices_.showAlert("Sign In Required", "Please sign in to use this feature.",
+                       platform::AlertStyle::Informational);
 }
 
 }  // namespace velmora

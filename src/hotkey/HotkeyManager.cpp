@@ -2,164 +2,144 @@
 
 #include <limits>
 
-#include "app/UnicodeText.h"
-#include "platform/Log.h"
+#include "base/Log.h"
+#include "base/UnicodeText.h"
+#include "hotkey/StoredShortcut.h"
 
 namespace velmora {
-
 namespace {
 
 constexpr const char* kHotkeyCodeKey = "HotkeyCode";
 constexpr const char* kHotkeyModifiersKey = "HotkeyModifiers";
 
-struct StoredShortcut {
-    std::uint16_t keyCode;
-    std::uint32_t modifiers;
-};
+// The log line of a failed registration carries the first release's status numbers for a taken
+// combination and for one that cannot be registered at all; they are produced here alone.
+int statusNumber(platform::BindStatus status) {
+    return status == platform::BindStatus::Taken ? -9878 : -9879;
+}
 
 // Only the pair 0/0 means "nothing stored" (0 alone is the A key). A value that cannot be a key
 // code or a mask was written by something else, so the whole pair is ignored rather than
 // truncated into an unintended shortcut.
-StoredShortcut readStoredShortcut(platform::Defaults& defaults) {
+platform::Shortcut readStoredShortcut(platform::Defaults& defaults) {
     const std::int64_t code = defaults.integerForKey(kHotkeyCodeKey);
     const std::int64_t modifiers = defaults.integerForKey(kHotkeyModifiersKey);
     const bool codeFits = code >= 0 && code <= std::numeric_limits<std::uint16_t>::max();
     const bool modifiersFit =
         modifiers >= 0 && modifiers <= std::int64_t{std::numeric_limits<std::uint32_t>::max()};
+    const platform::Shortcut fallback = *kDefaultStoredShortcut.shortcut();
     if (!codeFits || !modifiersFit || (code == 0 && modifiers == 0)) {
-        return {kDefaultHotKeyCode, kDefaultHotKeyModifiers};
+        return fallback;
     }
-    return {static_cast<std::uint16_t>(code), static_cast<std::uint32_t>(modifiers)};
+    const StoredShortcut stored{static_cast<std::uint16_t>(code),
+                                static_cast<std::uint32_t>(modifiers)};
+    return stored.shortcut().value_or(fallback);
 }
 
 }  // namespace
 
-HotkeyManager::HotkeyManager(platform::HotKeys& hotKeys, platform::KeyboardLayout& layout,
+HotkeyManager::HotkeyManager(platform::GlobalShortcuts& shortcuts, platform::KeyNames& keyNames,
                              platform::Defaults& defaults, platform::MainQueue& mainQueue,
-                             std::weak_ptr<HotkeyManagerDelegate> delegate)
-    : delegate(std::move(delegate)),
-      hotKeys_(hotKeys),
-      layout_(layout),
+                             HotkeyManagerDelegate& delegate, std::weak_ptr<void> owner)
+    : shortcuts_(shortcuts),
+      keyNames_(keyNames),
       defaults_(defaults),
-      mainQueue_(mainQueue) {
-    const StoredShortcut stored = readStoredShortcut(defaults_);
-    hotKeyCode_ = stored.keyCode;
-    hotKeyModifiers_ = stored.modifiers;
-}
-
-// The installed handler carries `this` as user data; it must not outlive the manager.
-HotkeyManager::~HotkeyManager() {
-    unregisterHotkey();
-}
-
-platform::HotKeyID HotkeyManager::hotKeyID() {
-    constexpr std::uint32_t signature = (std::uint32_t{'M'} << 24) | (std::uint32_t{'N'} << 16) |
-                                        (std::uint32_t{'D'} << 8) | std::uint32_t{'W'};
-    return {signature, 1};
-}
+      mainQueue_(mainQueue),
+      delegate_(delegate),
+      owner_(std::move(owner)),
+      shortcut_(readStoredShortcut(defaults)) {}
 
 void HotkeyManager::registerHotkey() {
-    platform::PlatformHandle handler = 0;
-    const platform::HotKeyStatus installStatus =
-        hotKeys_.installEventHandler(&HotkeyManager::handleHotKeyEvent, this, handler);
-    if (installStatus != platform::noErr) {
-        logLine("Failed to install event handler: " + std::to_string(installStatus));
-        return;
-    }
-    eventHandler_ = handler;
+    const std::uint64_t attempt = ++attempt_;
+    // A failed binding holds nothing; it is kept until the next registration replaces it.
+    hotKeyRef_ = shortcuts_.bind(
+        shortcut_,
+        [this, owner = owner_] {
+            if (owner.lock()) {
+                hotkeyPressed();
+            }
+        },
+        [this, owner = owner_, attempt](const platform::BindResult& result) {
+            if (owner.lock()) {
+                registrationFinished(attempt, result);
+            }
+        });
+}
 
-    platform::PlatformHandle hotKey = 0;
-    const platform::HotKeyStatus registerStatus =
-        hotKeys_.registerHotKey(hotKeyCode_, hotKeyModifiers_, hotKeyID(), hotKey);
-    if (registerStatus != platform::noErr) {
-        logLine("Failed to register hotkey: " + std::to_string(registerStatus));
-        // The handler stays installed; updateHotkey removes it before trying again.
-        if (auto target = delegate.lock()) {
-            target->showAlert("Hotkey Error",
-                              "Could not register global hotkey (" + shortcutDisplayString() +
-                                  "). Another app might be using it.",
-                              platform::AlertStyle::Critical);
-        }
+void HotkeyManager::registrationFinished(std::uint64_t attempt,
+                                         const platform::BindResult& result) {
+    if (attempt != attempt_) {
         return;
     }
-    hotKeyRef_ = hotKey;
-    logLine("Carbon hotkey registered successfully (" + shortcutDisplayString() + ").");
+    if (result.status == platform::BindStatus::Bound) {
+        systemDescription_ = result.systemDescription;
+        logLine("Carbon hotkey registered successfully (" + shortcutDisplayString() + ").");
+        return;
+    }
+    logLine("Failed to register hotkey: " + std::to_string(statusNumber(result.status)));
+    const std::string message =
+        result.status == platform::BindStatus::Taken || result.message.empty()
+            ? "Could not register global hotkey (" + shortcutDisplayString() +
+                  "). Another app might be using it."
+            : result.message;
+    delegate_.showAlert("Hotkey Error", message, platform::AlertStyle::Critical);
 }
 
 void HotkeyManager::unregisterHotkey() {
-    if (hotKeyRef_) {
-        hotKeys_.unregisterHotKey(*hotKeyRef_);
-        hotKeyRef_.reset();
-    }
-    if (eventHandler_) {
-        hotKeys_.removeEventHandler(*eventHandler_);
-        eventHandler_.reset();
-    }
+    ++attempt_;
+    hotKeyRef_.reset();
 }
 
-void HotkeyManager::updateHotkey(std::uint16_t keyCode, std::uint32_t modifiers) {
+void HotkeyManager::updateHotkey(const platform::Shortcut& shortcut) {
     unregisterHotkey();
-    hotKeyCode_ = keyCode;
-    hotKeyModifiers_ = modifiers;
-    // Persisted before registering, so a combination that fails now is still tried next launch.
-    defaults_.setInteger(kHotkeyCodeKey, hotKeyCode_);
-    defaults_.setInteger(kHotkeyModifiersKey, hotKeyModifiers_);
+    shortcut_ = shortcut;
+    systemDescription_.reset();
+    const StoredShortcut stored = StoredShortcut::from(shortcut);
+    defaults_.setInteger(kHotkeyCodeKey, stored.keyCode);
+    defaults_.setInteger(kHotkeyModifiersKey, stored.modifiers);
     registerHotkey();
 }
 
 std::string HotkeyManager::shortcutDisplayString() const {
-    return shortcutDisplayString(hotKeyCode_, hotKeyModifiers_);
+    // A system that chose or renamed the trigger has the last word on what it is called.
+    return systemDescription_.value_or(shortcutDisplayString(shortcut_));
 }
 
-std::string HotkeyManager::shortcutDisplayString(std::uint16_t keyCode,
-                                                 std::uint32_t modifiers) const {
-    // Command first, then Shift, Option, Control; other mask bits have no glyph.
-    static constexpr std::pair<std::uint32_t, platform::Modifier> order[] = {
-        {platform::cmdKey, platform::Modifier::Command},
-        {platform::shiftKey, platform::Modifier::Shift},
-        {platform::optionKey, platform::Modifier::Option},
-        {platform::controlKey, platform::Modifier::Control},
-    };
+std::string HotkeyManager::shortcutDisplayString(const platform::Shortcut& shortcut) const {
+    using platform::Modifier;
     std::string text;
-    for (const auto& [bit, modifier] : order) {
-        if (modifiers & bit) {
-            text += layout_.modifierGlyph(modifier);
+    for (const Modifier modifier :
+         {Modifier::Control, Modifier::Shift, Modifier::Alt, Modifier::Super}) {
+        if (shortcut.modifiers.has(modifier)) {
+            text += keyNames_.modifierGlyph(modifier);
         }
     }
-    if (auto name = keyNameForKeyCode(keyCode)) {
-        text += *name;
-    } else {
-        text += "?(" + std::to_string(keyCode) + ")";
+    if (const auto name = keyNameForKey(shortcut.key)) {
+        return text + *name;
     }
-    return text;
+    return text + "?(" + std::to_string(StoredShortcut::from(shortcut).keyCode) + ")";
 }
 
-std::optional<std::string> HotkeyManager::keyNameForKeyCode(std::uint16_t keyCode) const {
-    const std::optional<std::string> characters = layout_.unshiftedCharacters(keyCode);
+std::optional<std::string> HotkeyManager::keyNameForKey(platform::Key key) const {
+    const std::optional<std::string> characters = keyNames_.keyName(key);
     if (!characters || characters->empty()) {
         return std::nullopt;
     }
     return uppercased(*characters);
 }
 
-platform::HotKeyStatus HotkeyManager::handleHotKeyEvent(void* userData) {
-    if (userData == nullptr) {
-        return platform::eventNotHandledErr;
-    }
-    static_cast<HotkeyManager*>(userData)->hotkeyPressed();
-    return platform::noErr;
-}
-
-// Runs inside event dispatch: the delegate's work happens on a later turn of the main queue.
+// Runs inside event dispatch: the delegate's work happens on a later turn of the main queue. A
+// press while a Velmora notice or dialog holds the queue would otherwise wait and then act on
+// whatever window has the focus once it closes, so it is dropped.
 void HotkeyManager::hotkeyPressed() {
     logLine("HotkeyManager: Carbon hotkey triggered!");
-    mainQueue_.async([weakSelf = weak_from_this()] {
-        auto self = weakSelf.lock();
-        if (!self) {
-            return;
-        }
-        if (auto target = self->delegate.lock()) {
-            target->hotkeyTriggered();
+    if (mainQueue_.isRunningBlock()) {
+        logLine("HotkeyManager: ignored, a Velmora notice or dialog is open.");
+        return;
+    }
+    mainQueue_.async([this, owner = owner_] {
+        if (owner.lock()) {
+            delegate_.hotkeyTriggered();
         }
     });
 }

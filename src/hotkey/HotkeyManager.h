@@ -7,7 +7,8 @@
 
 #include "platform/Alerts.h"
 #include "platform/Defaults.h"
-#include "platform/HotKeys.h"
+#include "platform/GlobalShortcuts.h"
+#include "platform/Keys.h"
 #include "platform/MainQueue.h"
 
 namespace velmora {
@@ -20,47 +21,40 @@ class HotkeyManagerDelegate {
                            platform::AlertStyle style) = 0;
 };
 
-inline constexpr std::uint16_t kDefaultHotKeyCode = 35;
-inline constexpr std::uint32_t kDefaultHotKeyModifiers = 0x0300;
-
-// Owns the one system-wide shortcut: stored in the defaults, registered with the platform,
-// reported to the delegate when pressed.
-class HotkeyManager : public std::enable_shared_from_this<HotkeyManager> {
+// Owns the one system-wide shortcut: stored in the settings, bound through the platform, reported
+// to the delegate when pressed.
+class HotkeyManager {
   public:
-    HotkeyManager(platform::HotKeys& hotKeys, platform::KeyboardLayout& layout,
+    HotkeyManager(platform::GlobalShortcuts& shortcuts, platform::KeyNames& keyNames,
                   platform::Defaults& defaults, platform::MainQueue& mainQueue,
-                  std::weak_ptr<HotkeyManagerDelegate> delegate);
-    ~HotkeyManager();
-
-    std::weak_ptr<HotkeyManagerDelegate> delegate;
+                  HotkeyManagerDelegate& delegate, std::weak_ptr<void> owner);
 
     void registerHotkey();
     void unregisterHotkey();
-    void updateHotkey(std::uint16_t keyCode, std::uint32_t modifiers);
+    // Persists the shortcut before binding it, so one that fails now is tried again next launch.
+    void updateHotkey(const platform::Shortcut& shortcut);
 
+    const platform::Shortcut& shortcut() const { return shortcut_; }
     std::string shortcutDisplayString() const;
-    std::string shortcutDisplayString(std::uint16_t keyCode, std::uint32_t modifiers) const;
-    std::optional<std::string> keyNameForKeyCode(std::uint16_t keyCode) const;
-
-    std::uint16_t hotKeyCode() const { return hotKeyCode_; }
-    std::uint32_t hotKeyModifiers() const { return hotKeyModifiers_; }
-    bool hasHotKeyRef() const { return hotKeyRef_.has_value(); }
-    bool hasEventHandler() const { return eventHandler_.has_value(); }
-
-    static platform::HotKeyID hotKeyID();
+    std::string shortcutDisplayString(const platform::Shortcut& shortcut) const;
+    std::optional<std::string> keyNameForKey(platform::Key key) const;
 
   private:
-    static platform::HotKeyStatus handleHotKeyEvent(void* userData);
+    void registrationFinished(std::uint64_t attempt, const platform::BindResult& result);
     void hotkeyPressed();
 
-    platform::HotKeys& hotKeys_;
-    platform::KeyboardLayout& layout_;
+    platform::GlobalShortcuts& shortcuts_;
+    platform::KeyNames& keyNames_;
     platform::Defaults& defaults_;
     platform::MainQueue& mainQueue_;
-    std::optional<platform::PlatformHandle> hotKeyRef_;
-    std::optional<platform::PlatformHandle> eventHandler_;
-    std::uint16_t hotKeyCode_ = kDefaultHotKeyCode;
-    std::uint32_t hotKeyModifiers_ = kDefaultHotKeyModifiers;
+    HotkeyManagerDelegate& delegate_;
+    std::weak_ptr<void> owner_;
+    platform::Shortcut shortcut_;
+    std::unique_ptr<platform::ShortcutBinding> hotKeyRef_;
+    // Each registration has a number, so an outcome that arrives after the next one started is
+    // ignored.
+    std::uint64_t attempt_ = 0;
+    std::optional<std::string> systemDescription_;
 };
 
 }  // namespace velmora

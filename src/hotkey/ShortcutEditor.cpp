@@ -1,73 +1,77 @@
-#include "app/AppDelegate.h"
-#include "hotkey/ShortcutEditorView.h"
+#include "hotkey/ShortcutEditor.h"
+
+#include <utility>
+
 #include "ui/hud/HUDManager.h"
 
 namespace velmora {
-
 namespace {
 
 constexpr platform::Size kShortcutEditorContentSize{320, 200};
 
 }  // namespace
 
-void AppDelegate::showShortcutEditor() {
-    std::weak_ptr<AppDelegate> weakSelf = weak_from_this();
-    std::weak_ptr<HotkeyManager> weakManager = hotkeyManager_;
+ShortcutEditor::ShortcutEditor(platform::Windows& windows, platform::MainQueue& mainQueue,
+                               HotkeyManager& hotkeyManager, Notices& notices,
+                               std::weak_ptr<void> owner)
+    : windows_(windows),
+      mainQueue_(mainQueue),
+      hotkeyManager_(hotkeyManager),
+      notices_(notices),
+      owner_(std::move(owner)) {}
 
-    auto displayString = [weakManager](std::uint16_t keyCode, std::uint32_t modifiers) {
-        auto manager = weakManager.lock();
-        return manager ? manager->shortcutDisplayString(keyCode, modifiers) : std::string();
-    };
-    auto onShortcutChanged = [weakSelf](std::uint16_t keyCode, std::uint32_t modifiers) {
-        if (auto self = weakSelf.lock()) {
-            self->hotkeyManager_->updateHotkey(keyCode, modifiers);
-        }
-    };
-    // The callbacks act on whichever window the field holds when they run; the local keeps it
-    // alive while it closes.
-    auto onCancel = [weakSelf] {
-        if (auto self = weakSelf.lock()) {
-            const auto window = self->shortcutEditorWindow_;
-            if (window) {
-                window->close();
+platform::Window* ShortcutEditor::shortcutEditorWindow() const {
+    return session_ ? session_->window.get() : nullptr;
+}
+
+void ShortcutEditor::showShortcutEditor() {
+    const std::weak_ptr<void> owner = owner_;
+    auto view = std::make_unique<ShortcutEditorView>(
+        hotkeyManager_.shortcut(),
+        [this](const platform::Shortcut& shortcut) {
+            return hotkeyManager_.shortcutDisplayString(shortcut);
+        },
+        [this, owner](const platform::Shortcut& shortcut) {
+            if (owner.lock()) {
+                hotkeyManager_.updateHotkey(shortcut);
             }
-            self->shortcutEditorWindow_.reset();
-        }
-    };
-    auto onSave = [weakSelf] {
-        if (auto self = weakSelf.lock()) {
-            const auto window = self->shortcutEditorWindow_;
-            if (window) {
-                window->close();
+        },
+        [this, owner] {
+            if (owner.lock()) {
+                closeWindow();
             }
-            self->shortcutEditorWindow_.reset();
-            self->showAlert("Shortcut Updated", "Your new shortcut has been saved successfully.",
-                            platform::AlertStyle::Informational);
-        }
-    };
-
-    auto model = std::make_shared<ShortcutEditorView>(
-        hotkeyManager_->hotKeyCode(), hotkeyManager_->hotKeyModifiers(), std::move(displayString),
-        std::move(onShortcutChanged), std::move(onCancel), std::move(onSave));
-
-    platform::WindowStyle style;
-    style.titled = true;
-    style.closable = true;
-    style.miniaturizable = false;
-    style.resizable = false;
-    auto window = platform_.windows.createShortcutEditorWindow(model, style);
-    if (!window) {
-        return;
-    }
+        },
+        [this, owner] {
+            if (owner.lock()) {
+                closeWindow();
+                notices_.showAlert("Shortcut Updated",
+                                   "Your new shortcut has been saved successfully.",
+                                   platform::AlertStyle::Informational);
+            }
+        });
+    auto window = windows_.createShortcutEditorWindow(*view);
     window->setTitle("Edit Shortcut");
     window->setContentSize(kShortcutEditorContentSize);
-    if (const auto visibleFrame = platform_.screens.mainScreenVisibleFrame()) {
-        window->setFrameOrigin(centeredOrigin(*visibleFrame, window->frame().size));
+    if (const auto visibleFrame = windows_.mainScreenVisibleFrame()) {
+        window->setOrigin(centeredOrigin(*visibleFrame, window->frameSize()));
     }
-    window->setLevel(platform::modalPanelWindowLevel);
-    window->makeKeyAndOrderFront();
-    // An earlier editor window is replaced here, not closed.
-    shortcutEditorWindow_ = std::move(window);
+    window->setFloating(true);
+    window->show();
+    // An editor opened again replaces the earlier window, which closes with it.
+    session_ = std::make_unique<Session>(Session{std::move(view), std::move(window)});
+}
+
+void ShortcutEditor::closeWindow() {
+    if (!session_) {
+        return;
+    }
+    session_->window->close();
+    closing_ = std::move(session_);
+    mainQueue_.async([this, owner = owner_] {
+        if (owner.lock()) {
+            closing_.reset();
+        }
+    });
 }
 
 }  // namespace velmora

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -8,39 +7,34 @@
 
 namespace velmora {
 
-// The shortcut recorder's state and behaviour, independent of any toolkit. The window renders it
-// and feeds it the key events its local monitor sees.
+// The shortcut recorder's state and behaviour, free of any toolkit: the window draws it and hands
+// it the keys it sees before any control.
 class ShortcutEditorView : public platform::ShortcutEditorModel {
   public:
-    using DisplayString = std::function<std::string(std::uint16_t, std::uint32_t)>;
+    using DisplayString = std::function<std::string(const platform::Shortcut&)>;
 
-    ShortcutEditorView(std::uint16_t keyCode, std::uint32_t modifiers, DisplayString displayString,
-                       std::function<void(std::uint16_t, std::uint32_t)> onShortcutChanged,
+    ShortcutEditorView(platform::Shortcut current, DisplayString displayString,
+                       std::function<void(const platform::Shortcut&)> onShortcutChanged,
                        std::function<void()> onCancel, std::function<void()> onSave);
 
     bool isRecording() const override { return isRecording_; }
     std::string currentShortcutDisplay() const override { return currentShortcutDisplay_; }
-    std::uint16_t capturedKeyCode() const { return capturedKeyCode_; }
-    std::uint32_t capturedModifiers() const { return capturedModifiers_; }
+    const platform::Shortcut& captured() const { return captured_; }
 
     void startRecording() override;
-    bool handleKeyboardEvent(const platform::KeyboardEventInfo& event) override;
+    bool handleKeyPress(const platform::KeyPress& press) override;
     void cancel() override;
     void save() override;
     void setOnChange(std::function<void()> onChange) override;
 
-    // Event modifier flags to the Carbon mask; Caps Lock, Function and the rest are dropped.
-    static std::uint32_t carbonModifiers(std::uint64_t eventFlags);
-
   private:
-    void changed();
+    void stopRecording();
 
     bool isRecording_ = false;
-    std::uint16_t capturedKeyCode_;
-    std::uint32_t capturedModifiers_;
+    platform::Shortcut captured_;
     std::string currentShortcutDisplay_;
     DisplayString displayString_;
-    std::function<void(std::uint16_t, std::uint32_t)> onShortcutChanged_;
+    std::function<void(const platform::Shortcut&)> onShortcutChanged_;
     std::function<void()> onCancel_;
     std::function<void()> onSave_;
     std::function<void()> onChange_;

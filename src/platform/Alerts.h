@@ -1,30 +1,26 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace velmora::platform {
 
-enum class AlertStyle { Warning = 0, Informational = 1, Critical = 2 };
-
-inline constexpr int alertFirstButtonReturn = 1000;
-inline constexpr int alertSecondButtonReturn = 1001;
-inline constexpr int alertThirdButtonReturn = 1002;
+enum class AlertStyle { Warning, Informational, Critical };
 
 struct AlertRequest {
-    std::string messageText;
-    std::string informativeText;
+    std::string title;
+    std::string message;
     AlertStyle style = AlertStyle::Warning;
-    std::vector<std::string> buttons;  // in order; the first answers 1000
-    // A multi-line, undo-capable text field below the texts, focused on open.
-    std::optional<std::string> textAccessoryInitialText;
+    std::vector<std::string> buttons;  // in order; the first is the default
+    // A multi-line, undo-capable text field below the message, focused on open, holding this text.
+    std::optional<std::string> textField;
 };
 
 struct AlertResponse {
-    int button = alertFirstButtonReturn;
-    // The text field's text when the alert had one.
-    std::optional<std::string> accessoryText;
+    std::size_t button = 0;  // index into the request's buttons
+    std::optional<std::string> text;  // the text field's text when the alert had one
 };
 
 // Modal alerts. `runModal` is called on the main queue and returns when the user has answered;

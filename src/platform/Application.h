@@ -1,27 +1,26 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
 namespace velmora::platform {
 
-enum class ActivationPolicy { Regular, Accessory };
-
-// The application object.
+// The running program.
 class Application {
   public:
-    virtual ~Application() = default;
-    virtual void setActivationPolicy(ActivationPolicy policy) = 0;
-    // Asks the application to end; the delegate's shutdown runs before the process exits.
-    virtual void terminate() = 0;
-};
+    using UrlHandler = std::function<void(const std::optional<std::string>& url)>;
 
-// The running program's bundle information.
-class BundleInfo {
-  public:
-    virtual ~BundleInfo() = default;
+    virtual ~Application() = default;
     // The release version ("1.4.0"), or none.
-    virtual std::optional<std::string> shortVersionString() const = 0;
+    virtual std::optional<std::string> version() const = 0;
+    // Asks the program to end; the shutdown runs before the process exits.
+    virtual void terminate() = 0;
+    // Opens a URL with the user's default handler (the browser for https).
+    virtual void openURL(const std::string& url) = 0;
+    // Receives URLs opened with the program's own scheme (velmora:) on the main queue: the URL text,
+    // or none when the event carried no text. An empty handler stops the delivery.
+    virtual void setUrlHandler(UrlHandler handler) = 0;
 };
 
 }  // namespace velmora::platform

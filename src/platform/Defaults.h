@@ -6,13 +6,12 @@
 
 namespace velmora::platform {
 
-// The per-user defaults store. Absent keys read as none, false or 0. Writes take effect at once;
+// The per-user settings store. Absent keys read as none, false or 0. Writes take effect at once;
 // their failures are not reported.
 class Defaults {
   public:
     virtual ~Defaults() = default;
     virtual std::optional<std::string> stringForKey(const std::string& key) = 0;
-    virtual bool boolForKey(const std::string& key) = 0;
     virtual std::int64_t integerForKey(const std::string& key) = 0;
     virtual void setString(const std::string& key, const std::string& value) = 0;
     virtual void setBool(const std::string& key, bool value) = 0;

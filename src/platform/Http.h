@@ -9,8 +9,6 @@
 
 namespace velmora::platform {
 
-inline constexpr int httpErrorCancelled = -999;
-
 struct HttpRequest {
     std::string method = "GET";
     std::string url;
@@ -20,28 +18,26 @@ struct HttpRequest {
 };
 
 struct HttpResponse {
-    bool isHttp = true;
     int statusCode = 0;
 };
 
-// A transport failure: httpErrorCancelled for a cancelled request, another code otherwise, with a
-// readable description from the transport.
+// A transport failure, with the transport's description.
 struct HttpError {
-    int code = 0;
+    bool cancelled = false;
     std::string description;
 };
 
 // One request in flight. `cancel` may be called on the main thread at any time; the request then
-// completes with httpErrorCancelled unless it had already completed.
+// completes as cancelled unless it had already completed.
 class HttpTask {
   public:
     virtual ~HttpTask() = default;
     virtual void cancel() = 0;
 };
 
-// The process's one HTTP session. Completions run once per task on the session's background
-// thread: the body (none when nothing was received), the response (none when there was none) and
-// the transport error (none on success).
+// The process's one HTTP session. The completion runs once per task on the session's own thread:
+// the body (none when nothing was received), the response (none when there was none) and the
+// transport error (none on success).
 class HttpSession {
   public:
     using Completion =

@@ -1,18 +1,16 @@
 #pragma once
 
-#include <chrono>
 #include <functional>
 #include <memory>
 
 namespace velmora::platform {
 
-// A timer scheduled on the main queue. Invalidating it stops further ticks; a block already
-// queued by a tick still runs.
+// A timer on the main queue. Invalidating it stops further ticks; a block already queued by a tick
+// still runs. Destroying it invalidates it.
 class Timer {
   public:
     virtual ~Timer() = default;
     virtual void invalidate() = 0;
-    virtual bool isValid() const = 0;
 };
 
 // The serial main queue. A running block holds the queue: the next block starts only after it
@@ -25,11 +23,12 @@ class MainQueue {
     virtual ~MainQueue() = default;
     virtual void async(Block block) = 0;
     virtual void asyncAfter(double seconds, Block block) = 0;
-    // A timer on the main run loop whose block runs on the main queue every `interval` seconds
-    // (once when not repeating), first `interval` seconds from now.
-    virtual std::shared_ptr<Timer> scheduleTimer(double interval, bool repeats, Block block) = 0;
-    // Blocks the main thread (the key press pause between key-down and key-up).
-    virtual void sleepOnMainThread(std::chrono::microseconds duration) = 0;
+    // Runs `block` on the main queue every `interval` seconds (once when not repeating), first
+    // `interval` seconds from now.
+    virtual std::unique_ptr<Timer> scheduleTimer(double interval, bool repeats, Block block) = 0;
+    // Whether a block is running now: seen from event dispatch, a modal notice or dialog (or
+    // another long call) holds the queue.
+    virtual bool isRunningBlock() const = 0;
 };
 
 }  // namespace velmora::platform

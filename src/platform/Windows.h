@@ -3,33 +3,69 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
-#include "platform/Panel.h"
+#include "platform/Keys.h"
 
 namespace velmora::platform {
 
-inline constexpr int modalPanelWindowLevel = 8;
-
-// A key event seen by a window's local monitor before any control: key-down or modifier change,
-// with the virtual key code of the key's position and the event modifier flags.
-struct KeyboardEventInfo {
-    enum class Type { KeyDown = 10, FlagsChanged = 12 };
-    Type type = Type::KeyDown;
-    std::uint16_t keyCode = 0;
-    std::uint64_t modifierFlags = 0;
+struct Size {
+    double width = 0;
+    double height = 0;
+    bool operator==(const Size&) const = default;
 };
 
-inline constexpr std::uint64_t eventModifierFlagCapsLock = 0x10000;
-inline constexpr std::uint64_t eventModifierFlagShift = 0x20000;
-inline constexpr std::uint64_t eventModifierFlagControl = 0x40000;
-inline constexpr std::uint64_t eventModifierFlagOption = 0x80000;
-inline constexpr std::uint64_t eventModifierFlagCommand = 0x100000;
-inline constexpr std::uint64_t eventModifierFlagNumericPad = 0x200000;
-inline constexpr std::uint64_t eventModifierFlagFunction = 0x800000;
+struct Point {
+    double x = 0;
+    double y = 0;
+    bool operator==(const Point&) const = default;
+};
+
+struct Rect {
+    Point origin;
+    Size size;
+    double midX() const { return origin.x + size.width * 0.5; }
+    double midY() const { return origin.y + size.height * 0.5; }
+    bool operator==(const Rect&) const = default;
+};
+
+// What the progress panel shows: a message under an animated symbol. A new identity restarts the
+// symbol's animation.
+struct PanelContent {
+    std::string message;
+    std::string symbol;
+    std::uint64_t identity = 0;
+};
+
+// The floating progress panel: borderless, always on top, never focused, never activating Velmora.
+// Created transparent and off screen.
+class Panel {
+  public:
+    virtual ~Panel() = default;
+    virtual void setContent(const PanelContent& content) = 0;
+    // The size a panel showing this message and symbol needs.
+    virtual Size fittingSize(const std::string& message, const std::string& symbol) = 0;
+    virtual void setSize(Size size) = 0;
+    virtual Size size() const = 0;
+    virtual void setOrigin(Point origin) = 0;
+    virtual void orderFront() = 0;
+    virtual void orderOut() = 0;
+    // Animates the opacity from where it is to `alpha`. `done` runs from the event loop when the
+    // fade ends, also while the main queue is held; a later fade cancels an earlier one's `done`.
+    // A panel fading out is never covering a notice: the notice waits for it to leave the screen.
+    virtual void fadeTo(double alpha, double seconds, std::function<void()> done) = 0;
+};
+
+// A key the shortcut recorder sees before any control of its window: a key press, or a modifier
+// key pressed or released, with the modifiers held.
+struct KeyPress {
+    Key key;
+    Modifiers modifiers;
+};
 
 // What the shortcut editor window shows and how it answers the user. Implemented by the logic; the
-// window renders it again whenever `onChange` fires.
+// window draws it again whenever `onChange` fires.
 class ShortcutEditorModel {
   public:
     virtual ~ShortcutEditorModel() = default;
@@ -37,29 +73,25 @@ class ShortcutEditorModel {
     virtual std::string currentShortcutDisplay() const = 0;
     // The shortcut box was clicked.
     virtual void startRecording() = 0;
-    // The local event monitor: true when the event is consumed and must go no further.
-    virtual bool handleKeyboardEvent(const KeyboardEventInfo& event) = 0;
+    // True when the key is consumed and must go no further.
+    virtual bool handleKeyPress(const KeyPress& press) = 0;
     virtual void cancel() = 0;
     virtual void save() = 0;
     virtual void setOnChange(std::function<void()> onChange) = 0;
 };
 
-struct WindowStyle {
-    bool titled = true;
-    bool closable = true;
-    bool miniaturizable = false;
-    bool resizable = false;
-};
-
+// A titled, closable window that cannot be resized or minimised.
 class Window {
   public:
     virtual ~Window() = default;
     virtual void setTitle(const std::string& title) = 0;
     virtual void setContentSize(Size size) = 0;
-    virtual Rect frame() const = 0;
-    virtual void setFrameOrigin(Point origin) = 0;
-    virtual void setLevel(int level) = 0;
-    virtual void makeKeyAndOrderFront() = 0;
+    virtual Size frameSize() const = 0;
+    virtual void setOrigin(Point origin) = 0;
+    // Keeps the window above normal windows.
+    virtual void setFloating(bool floating) = 0;
+    // Shows the window in front with the keyboard focus.
+    virtual void show() = 0;
     virtual void close() = 0;
     virtual bool isVisible() const = 0;
 };
@@ -67,9 +99,11 @@ class Window {
 class Windows {
   public:
     virtual ~Windows() = default;
-    // A window whose content is the shortcut editor view for `model`.
-    virtual std::shared_ptr<Window> createShortcutEditorWindow(
-        std::shared_ptr<ShortcutEditorModel> model, WindowStyle style) = 0;
+    virtual std::unique_ptr<Panel> createPanel() = 0;
+    // A window showing the shortcut editor for `model`, which outlives it.
+    virtual std::unique_ptr<Window> createShortcutEditorWindow(ShortcutEditorModel& model) = 0;
+    // The main screen's area not taken by panels and docks, or none without a screen.
+    virtual std::optional<Rect> mainScreenVisibleFrame() = 0;
 };
 
 }  // namespace velmora::platform

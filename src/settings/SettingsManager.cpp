@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "platform/Log.h"
+#include "base/Log.h"
 
 namespace velmora {
 namespace {

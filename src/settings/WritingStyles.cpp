@@ -1,8 +1,5 @@
 #include "settings/WritingStyles.h"
 
-#include "app/AppDelegate.h"
-#include "platform/Log.h"
-
 namespace velmora {
 namespace {
 
@@ -52,16 +49,6 @@ std::string styleLabel(const std::string& key,
         return "Custom";
     }
     return "Default";
-}
-
-std::optional<std::string> AppDelegate::styleInstruction(const std::string& key) const {
-    return velmora::styleInstruction(key, customInstructions_);
-}
-
-void AppDelegate::setWritingStyle(const std::string& key) {
-    currentWritingStyle_ = key;
-    settingsManager_->saveWritingStyle(key);
-    logLine("Writing style selected: " + key);
 }
 
 }  // namespace velmora

@@ -1,18 +1,12 @@
-#include "app/AppDelegate.h"
+#include "ui/Notices.h"
 
 namespace velmora {
 
-void AppDelegate::showAlert(const std::string& title, const std::string& message,
-                            platform::AlertStyle style) {
-    // Always queued, so the caller continues first and notices appear in the order raised.
-    platform::Alerts& alerts = platform_.alerts;
-    platform_.mainQueue.async([&alerts, title, message, style] {
-        platform::AlertRequest request;
-        request.messageText = title;
-        request.informativeText = message;
-        request.style = style;
-        request.buttons = {"OK"};
-        alerts.runModal(request);
+void Notices::showAlert(const std::string& title, const std::string& message,
+                        platform::AlertStyle style) {
+    platform::Alerts& alerts = alerts_;
+    mainQueue_.async([&alerts, title, message, style] {
+        alerts.runModal({title, message, style, {"OK"}, std::nullopt});
     });
 }
 

@@ -1,132 +1,72 @@
-#include <memory>
-#include <string>
+#include "ui/StatusMenu.h"
+
 #include <utility>
 
-#include "app/AppDelegate.h"
 #include "settings/WritingStyles.h"
 
 namespace velmora {
 namespace {
 
-using Action = void (AppDelegate::*)();
-
-// Menu items outlive any one call, so their actions reach the delegate only while it exists.
-platform::MenuItem actionItem(const std::weak_ptr<AppDelegate>& weakSelf, std::string title,
-                              std::string actionName, Action action,
-                              platform::MenuTarget target = platform::MenuTarget::None) {
-    platform::MenuItem item;
-    item.title = std::move(title);
-    item.actionName = std::move(actionName);
-    item.target = target;
-    item.action = [weakSelf, action] {
-        if (auto self = weakSelf.lock()) {
-            ((*self).*action)();
-        }
-    };
-    return item;
-}
-
 struct StyleEntry {
     const char* key;
     const char* title;
-    const char* actionName;
-    Action action;
+    MenuCommand command;
 };
 
-const StyleEntry kStyleEntries[] = {
-    {kStyleCustom, "Custom prompt", "selectCustomStyleFromStatusBar",
-     &AppDelegate::selectCustomStyleFromStatusBar},
-    {kStyleInformal, "Informal", "selectInformalStyleFromStatusBar",
-     &AppDelegate::selectInformalStyleFromStatusBar},
-    {kStyleCasual, "Casual", "selectCasualStyleFromStatusBar",
-     &AppDelegate::selectCasualStyleFromStatusBar},
-    {kStyleConcise, "Concise", "selectConciseStyleFromStatusBar",
-     &AppDelegate::selectConciseStyleFromStatusBar},
+constexpr StyleEntry kStyleEntries[] = {
+    {kStyleCustom, "Custom prompt", MenuCommand::SelectCustomStyle},
+    {kStyleInformal, "Informal", MenuCommand::SelectInformalStyle},
+    {kStyleCasual, "Casual", MenuCommand::SelectCasualStyle},
+    {kStyleConcise, "Concise", MenuCommand::SelectConciseStyle},
 };
 
 }  // namespace
 
-void AppDelegate::rebuildStatusMenu() {
-    if (!statusItem_) {
-        return;
-    }
-    const std::weak_ptr<AppDelegate> weakSelf = weak_from_this();
-    constexpr auto delegateTarget = platform::MenuTarget::ApplicationDelegate;
+void StatusMenu::resetStatusIcon() {
+    item_->setImage("AppIcon", "Velmora");
+}
 
+void StatusMenu::showProcessingFrame(const std::string& symbol) {
+    item_->setImage(symbol, "Processing...");
+}
+
+platform::MenuItem StatusMenu::item(std::string title, MenuCommand command) const {
+    platform::MenuItem entry;
+    entry.title = std::move(title);
+    entry.action = [perform = perform_, command] { perform(command); };
+    return entry;
+}
+
+void StatusMenu::rebuildStatusMenu(const std::string& currentWritingStyle, bool signedIn) {
     platform::MenuItem styles;
     styles.title = "Writing Style";
     for (const StyleEntry& entry : kStyleEntries) {
-        platform::MenuItem item =
-            actionItem(weakSelf, entry.title, entry.actionName, entry.action, delegateTarget);
+        platform::MenuItem choice = item(entry.title, entry.command);
         // Exact comparison: a stored key outside the four checks nothing.
-        item.checked = currentWritingStyle_ == entry.key;
-        styles.submenu.push_back(std::move(item));
+        choice.checked = currentWritingStyle == entry.key;
+        styles.submenu.push_back(std::move(choice));
     }
 
     platform::Menu menu;
     menu.items.push_back(std::move(styles));
-    menu.items.push_back(actionItem(weakSelf, "Edit shortcut", "showShortcutEditor",
-                                    &AppDelegate::showShortcutEditor));
+    menu.items.push_back(item("Edit shortcut", MenuCommand::EditShortcut));
     menu.items.push_back(platform::MenuItem::separator());
-    menu.items.push_back(actionItem(weakSelf, "Check for Updates...", "checkForUpdatesAction",
-                                    &AppDelegate::checkForUpdatesAction));
-    if (isSignedIn()) {
-        menu.items.push_back(
-            actionItem(weakSelf, "Sign out", "signOutAction", &AppDelegate::signOutAction));
-    } else {
-        menu.items.push_back(
-            actionItem(weakSelf, "Sign in", "signInAction", &AppDelegate::signInAction));
-    }
+    menu.items.push_back(item("Check for Updates...", MenuCommand::CheckForUpdates));
+    menu.items.push_back(signedIn ? item("Sign out", MenuCommand::SignOut)
+                                  : item("Sign in", MenuCommand::SignIn));
     menu.items.push_back(platform::MenuItem::separator());
-    menu.items.push_back(
-        actionItem(weakSelf, "About Velmora", "showAboutInfo", &AppDelegate::showAboutInfo));
-    platform::MenuItem quit = actionItem(weakSelf, "Quit Velmora", "quitApplication",
-                                         &AppDelegate::quitApplication, delegateTarget);
+    menu.items.push_back(item("About Velmora", MenuCommand::ShowAbout));
+    platform::MenuItem quit = item("Quit Velmora", MenuCommand::Quit);
     quit.keyEquivalent = "q";
     menu.items.push_back(std::move(quit));
-
-    statusItem_->setMenu(std::move(menu));
+    item_->setMenu(std::move(menu));
 }
 
-void AppDelegate::selectCustomStyleFromStatusBar() {
-    setWritingStyle(kStyleCustom);
-    // The menu follows only when the dialog is confirmed.
-    showCustomInstructionsInput();
-}
-
-void AppDelegate::selectInformalStyleFromStatusBar() {
-    setWritingStyle(kStyleInformal);
-    rebuildStatusMenu();
-}
-
-void AppDelegate::selectCasualStyleFromStatusBar() {
-    setWritingStyle(kStyleCasual);
-    rebuildStatusMenu();
-}
-
-void AppDelegate::selectConciseStyleFromStatusBar() {
-    setWritingStyle(kStyleConcise);
-    rebuildStatusMenu();
-}
-
-void AppDelegate::quitApplication() {
-    platform_.application.terminate();
-}
-
-void AppDelegate::showSettings() {
-    const std::weak_ptr<AppDelegate> weakSelf = weak_from_this();
-    constexpr auto delegateTarget = platform::MenuTarget::ApplicationDelegate;
+void StatusMenu::showSettings() {
     platform::Menu menu;
-    menu.items.push_back(actionItem(weakSelf, "Check Permissions", "checkAccessibilityPermissions",
-                                    &AppDelegate::checkAccessibilityPermissionsAction,
-                                    delegateTarget));
-    menu.items.push_back(actionItem(weakSelf, "Reset Writing Style", "resetCustomInstructions",
-                                    &AppDelegate::resetCustomInstructions, delegateTarget));
-    platform_.statusBar.popUpMenuAtMouseLocation(std::move(menu));
-}
-
-void AppDelegate::checkAccessibilityPermissionsAction() {
-    checkAccessibilityPermissions(true);
+    menu.items.push_back(item("Check Permissions", MenuCommand::CheckPermissions));
+    menu.items.push_back(item("Reset Writing Style", MenuCommand::ResetWritingStyle));
+    item_->popUpMenu(std::move(menu));
 }
 
 }  // namespace velmora

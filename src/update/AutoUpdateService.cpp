@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/Url.h"
+#include "base/Url.h"
 
 namespace velmora {
 
@@ -164,22 +164,21 @@ int compareVersionsNumerically(const std::string& a, const std::string& b) {
 }
 
 AutoUpdateService::AutoUpdateService(platform::HttpSession& session, platform::MainQueue& mainQueue,
-                                     platform::Workspace& workspace,
-                                     const platform::BundleInfo& bundle, std::string updateURL,
-                                     std::string versionCheckURL)
+                                     platform::Application& application,
+                                     AutoUpdateServiceDelegate& delegate, std::string updateURL,
+                                     std::string versionCheckURL, std::weak_ptr<void> owner)
     : session_(session),
       mainQueue_(mainQueue),
-      workspace_(workspace),
-      bundle_(bundle),
+      application_(application),
+      delegate_(delegate),
       updateURL_(std::move(updateURL)),
-      versionCheckURL_(std::move(versionCheckURL)) {}
+      versionCheckURL_(std::move(versionCheckURL)),
+      owner_(std::move(owner)) {}
 
 void AutoUpdateService::checkForUpdates() {
-    const std::optional<std::string> runningVersion = bundle_.shortVersionString();
+    const std::optional<std::string> runningVersion = application_.version();
     if (!runningVersion) {
-        if (auto target = delegate.lock()) {
-            target->updateCheckFailed(AutoUpdateError::versionNotFound);
-        }
+        delegate_.updateCheckFailed(AutoUpdateError::versionNotFound);
         return;
     }
 
@@ -188,47 +187,39 @@ void AutoUpdateService::checkForUpdates() {
     request.url = versionCheckURL_;
     request.timeoutSeconds = 60.0;
 
-    // Runs on the session's thread: it only evaluates the reply and posts the outcome; the
-    // delegate is looked up on the main queue when the outcome is delivered.
-    std::weak_ptr<AutoUpdateService> weakSelf = weak_from_this();
-    session_.startDataTask(std::move(request), [weakSelf, runningVersion = *runningVersion](
-                                                   std::optional<std::string> body,
-                                                   std::optional<platform::HttpResponse>,
-                                                   std::optional<platform::HttpError> error) {
-        auto self = weakSelf.lock();
-        if (!self) {
-            return;
-        }
-        CheckOutcome outcome = evaluateReply(body, error, runningVersion);
-        self->mainQueue_.async([weakSelf, outcome = std::move(outcome)] {
-            auto service = weakSelf.lock();
-            auto target = service ? service->delegate.lock() : nullptr;
-            if (!target) {
-                return;
-            }
-            switch (outcome.kind) {
-                case CheckOutcome::Kind::available:
-                    target->updateAvailable(outcome.version);
-                    break;
-                case CheckOutcome::Kind::current:
-                    target->noUpdateAvailable(outcome.version);
-                    break;
-                case CheckOutcome::Kind::failed:
-                    target->updateCheckFailed(outcome.error);
-                    break;
-            }
+    // Runs on the session's thread: it only evaluates the reply and posts the outcome; whether
+    // the service still exists is asked on the main queue, where it could have ended.
+    session_.startDataTask(
+        std::move(request),
+        [this, &queue = mainQueue_, owner = owner_, runningVersion = *runningVersion](
+            std::optional<std::string> body, std::optional<platform::HttpResponse>,
+            std::optional<platform::HttpError> error) {
+            CheckOutcome outcome = evaluateReply(body, error, runningVersion);
+            queue.async([this, owner, outcome = std::move(outcome)] {
+                if (!owner.lock()) {
+                    return;
+                }
+                switch (outcome.kind) {
+                    case CheckOutcome::Kind::available:
+                        delegate_.updateAvailable(outcome.version);
+                        break;
+                    case CheckOutcome::Kind::current:
+                        delegate_.noUpdateAvailable(outcome.version);
+                        break;
+                    case CheckOutcome::Kind::failed:
+                        delegate_.updateCheckFailed(outcome.error);
+                        break;
+                }
+            });
         });
-    });
 }
 
 void AutoUpdateService::downloadUpdate() {
     if (const auto url = Url::parse(updateURL_)) {
-        workspace_.openURL(url->absoluteString);
+        application_.openURL(url->absoluteString);
         return;
     }
-    if (auto target = delegate.lock()) {
-        target->updateCheckFailed(AutoUpdateError::invalidURL);
-    }
+    delegate_.updateCheckFailed(AutoUpdateError::invalidURL);
 }
 
 }  // namespace velmora

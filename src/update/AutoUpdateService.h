@@ -7,7 +7,6 @@
 #include "platform/Application.h"
 #include "platform/Http.h"
 #include "platform/MainQueue.h"
-#include "platform/Workspace.h"
 
 namespace velmora {
 
@@ -36,27 +35,26 @@ class AutoUpdateServiceDelegate {
 // orders first. Negative, zero or positive like strcmp.
 int compareVersionsNumerically(const std::string& a, const std::string& b);
 
-class AutoUpdateService : public std::enable_shared_from_this<AutoUpdateService> {
+// Fetches the version document, compares it with the running version and reports the outcome to
+// its delegate on the main queue.
+class AutoUpdateService {
   public:
     AutoUpdateService(platform::HttpSession& session, platform::MainQueue& mainQueue,
-                      platform::Workspace& workspace, const platform::BundleInfo& bundle,
-                      std::string updateURL, std::string versionCheckURL);
-
-    std::weak_ptr<AutoUpdateServiceDelegate> delegate;
+                      platform::Application& application, AutoUpdateServiceDelegate& delegate,
+                      std::string updateURL, std::string versionCheckURL,
+                      std::weak_ptr<void> owner);
 
     void checkForUpdates();
     void downloadUpdate();
 
-    const std::string& updateURL() const { return updateURL_; }
-    const std::string& versionCheckURL() const { return versionCheckURL_; }
-
   private:
     platform::HttpSession& session_;
     platform::MainQueue& mainQueue_;
-    platform::Workspace& workspace_;
-    const platform::BundleInfo& bundle_;
+    platform::Application& application_;
+    AutoUpdateServiceDelegate& delegate_;
     const std::string updateURL_;
     const std::string versionCheckURL_;
+    std::weak_ptr<void> owner_;
 };
 
 }  // namespace velmora

@@ -1,33 +1,42 @@
-#include "app/AppDelegate.h"
+#include "update/UpdatePrompts.h"
+
+#include <utility>
 
 namespace velmora {
 
-void AppDelegate::updateAvailable(const std::string& newestVersion) {
-    // The offer has two buttons, so it is built here rather than through showAlert.
-    platform::Alerts& alerts = platform_.alerts;
-    platform_.mainQueue.async([weakSelf = weak_from_this(), &alerts, newestVersion] {
-        platform::AlertRequest request;
-        request.messageText = "Update Available";
-        request.informativeText =
-            "A new version (" + newestVersion +
-            ") of Velmora is available. Would you like to download it now?\n\nThis will open "
-            "your browser to download the latest version.";
-        request.style = platform::AlertStyle::Informational;
-        request.buttons = {"Download in Browser", "Later"};
-        const platform::AlertResponse response = alerts.runModal(request);
-        if (response.button != platform::alertFirstButtonReturn) {
+UpdatePrompts::UpdatePrompts(platform::Alerts& alerts, platform::MainQueue& mainQueue,
+                             Notices& notices, std::function<void()> downloadUpdate,
+                             std::weak_ptr<void> owner)
+    : alerts_(alerts),
+      mainQueue_(mainQueue),
+      notices_(notices),
+      downloadUpdate_(std::move(downloadUpdate)),
+      owner_(std::move(owner)) {}
+
+void UpdatePrompts::updateAvailable(const std::string& newestVersion) {
+    // The offer has two buttons, so it is built here rather than as a notice.
+    mainQueue_.async([this, owner = owner_, newestVersion] {
+        if (!owner.lock()) {
             return;
         }
-        if (auto self = weakSelf.lock()) {
-            self->autoUpdateService_->downloadUpdate();
+        const platform::AlertRequest request{
+            "Update Available",
+            "A new version (" + newestVersion +
+                ") of Velmora is available. Would you like to download it now?\n\nThis will open "
+                "your browser to download the latest version.",
+            platform::AlertStyle::Informational,
+            {"Download in Browser", "Later"},
+            std::nullopt};
+        if (alerts_.runModal(request).button == 0 && owner.lock()) {
+            downloadUpdate_();
         }
     });
 }
 
-void AppDelegate::noUpdateAvailable(const std::string& runningVersion) {
-    platform_.mainQueue.async([weakSelf = weak_from_this(), runningVersion] {
-        if (auto self = weakSelf.lock()) {
-            self->showAlert(
+void UpdatePrompts::noUpdateAvailable(const std::string& runningVersion) {
+    mainQueue_.async([this, owner = owner_, runningVersion] {
+        if (owner.lock()) {
+            notices_.showAlert(
                 "No Updates Available",
                 "You're already running the latest version (" + runningVersion + ") of Velmora.",
                 platform::AlertStyle::Informational);
@@ -35,17 +44,13 @@ void AppDelegate::noUpdateAvailable(const std::string& runningVersion) {
     });
 }
 
-void AppDelegate::updateCheckFailed(const UpdateCheckError& error) {
-    platform_.mainQueue.async([weakSelf = weak_from_this(), description = describe(error)] {
-        if (auto self = weakSelf.lock()) {
-            self->showAlert("Update Failed", "Failed to check for updates: " + description,
-                            platform::AlertStyle::Critical);
+void UpdatePrompts::updateCheckFailed(const UpdateCheckError& error) {
+    mainQueue_.async([this, owner = owner_, description = describe(error)] {
+        if (owner.lock()) {
+            notices_.showAlert("Update Failed", "Failed to check for updates: " + description,
+                               platform::AlertStyle::Critical);
         }
     });
-}
-
-void AppDelegate::checkForUpdatesAction() {
-    autoUpdateService_->checkForUpdates();
 }
 
 }  // namespace velmora

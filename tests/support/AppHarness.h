@@ -1,7 +1,5 @@
 #pragma once
 
-#include <memory>
-#include <optional>
 #include <string>
 
 #include "app/AppDelegate.h"
@@ -9,32 +7,33 @@
 
 namespace velmora::testing {
 
-inline ServiceEndpoints testEndpoints() {
-    return ServiceEndpoints::forHosts({"api.test", "download.test", "www.test"});
-}
-
 // One application on the test platform, as the entry point makes it, with its log captured.
-// Construct, adjust the platform (stored token, answers, permissions), then `launch()`.
+// Adjust the platform (a stored token, answers, permissions), then `launch()`.
 class AppHarness {
   public:
-    AppHarness() : app(test.platform, test.hud, testEndpoints()) {}
+    AppHarness()
+        : app(test.platform, test.hud,
+              ServiceEndpoints::forHosts({"api.test", "download.test", "www.test"})) {}
 
-    // Runs the launch sequence and every block it queued for now; the update check stays
-    // pending for 2 s.
+    // Runs the launch and every block it queued for now; the update check waits 2 s.
     AppDelegate& launch() {
         app.didFinishLaunching();
         test.queue.runUntilIdle();
         return delegate();
     }
-
-    // Launches signed in with `token` stored in the keychain.
     AppDelegate& launchSignedIn(const std::string& token = "session-token") {
-        test.keychain.storeToken(token);
+        test.secrets.storeToken(token);
         return launch();
     }
 
     AppDelegate& delegate() { return *app.appDelegate; }
-    TestStatusItem& statusItem() { return *test.statusBar.item; }
+    FakeStatusItem& statusItem() { return *test.tray.item; }
+    // Chooses a tray menu item and runs what it queued.
+    void choose(std::string_view title) {
+        statusItem().choose(title, test.queue);
+        test.queue.runUntilIdle();
+    }
+    void run(double seconds = 0) { test.queue.advance(seconds); }
 
     TestPlatform test;
     LogCapture log;

@@ -1,202 +1,109 @@
 #include "support/TestPlatform.h"
 
 #include <algorithm>
-#include <utility>
 
 namespace velmora::testing {
 
-// --- Defaults ---------------------------------------------------------------------------------
-
-std::optional<std::string> TestDefaults::stringForKey(const std::string& key) {
-    auto it = values.find(key);
-    if (it == values.end() || !std::holds_alternative<std::string>(it->second)) {
+std::optional<std::string> FakeDefaults::stringForKey(const std::string& key) {
+    const auto found = values.find(key);
+    if (found == values.end() || !std::holds_alternative<std::string>(found->second)) {
         return std::nullopt;
     }
-    return std::get<std::string>(it->second);
+    return std::get<std::string>(found->second);
 }
 
-bool TestDefaults::boolForKey(const std::string& key) {
-    auto it = values.find(key);
-    if (it == values.end()) {
-        return false;
-    }
-    if (auto* b = std::get_if<bool>(&it->second)) {
-        return *b;
-    }
-    if (auto* i = std::get_if<std::int64_t>(&it->second)) {
-        return *i != 0;
-    }
-    return false;
-}
-
-std::int64_t TestDefaults::integerForKey(const std::string& key) {
-    auto it = values.find(key);
-    if (it == values.end()) {
+std::int64_t FakeDefaults::integerForKey(const std::string& key) {
+    const auto found = values.find(key);
+    if (found == values.end() || !std::holds_alternative<std::int64_t>(found->second)) {
         return 0;
     }
-    if (auto* i = std::get_if<std::int64_t>(&it->second)) {
-        return *i;
-    }
-    if (auto* b = std::get_if<bool>(&it->second)) {
-        return *b ? 1 : 0;
-    }
-    return 0;
+    return std::get<std::int64_t>(found->second);
 }
-
-void TestDefaults::setString(const std::string& key, const std::string& value) {
-    values[key] = value;
-    writes.push_back("set " + key);
-}
-
-void TestDefaults::setBool(const std::string& key, bool value) {
-    values[key] = value;
-    writes.push_back("set " + key);
-}
-
-void TestDefaults::setInteger(const std::string& key, std::int64_t value) {
-    values[key] = value;
-    writes.push_back("set " + key);
-}
-
-void TestDefaults::removeObject(const std::string& key) {
-    values.erase(key);
-    writes.push_back("remove " + key);
-}
-
-// --- Keychain ---------------------------------------------------------------------------------
 
 namespace {
 
-std::string itemKey(const platform::KeychainIdentity& identity) {
-    return identity.service + "/" + identity.account;
+std::string name(const platform::SecretKey& key) {
+    return key.service + "/" + key.account;
 }
 
 }  // namespace
 
-platform::OSStatus TestKeychain::update(const platform::KeychainIdentity& identity,
-                                        const Bytes& value) {
-    calls.push_back({"update", identity, value, std::nullopt});
-    if (auto it = forcedStatus.find("update"); it != forcedStatus.end()) {
-        return it->second;
+platform::SecretResult FakeSecretStore::replace(const platform::SecretKey& key,
+                                                const std::string& value) {
+    if (const auto f = forced.find("replace"); f != forced.end()) {
+        return f->second;
     }
-    auto it = items.find(itemKey(identity));
-    if (it == items.end()) {
-        return platform::errSecItemNotFound;
+    if (!secrets.contains(name(key))) {
+        return {platform::SecretStatus::NotFound, ""};
     }
-    it->second.value = value;
-    return platform::errSecSuccess;
+    secrets[name(key)] = value;
+    return {};
 }
 
-platform::OSStatus TestKeychain::add(const platform::KeychainIdentity& identity, const Bytes& value,
-                                     platform::KeychainAccessibility accessibility) {
-    calls.push_back({"add", identity, value, accessibility});
-    if (auto it = forcedStatus.find("add"); it != forcedStatus.end()) {
-        return it->second;
+platform::SecretResult FakeSecretStore::add(const platform::SecretKey& key,
+                                            const std::string& value) {
+    if (const auto f = forced.find("add"); f != forced.end()) {
+        return f->second;
     }
-    if (items.count(itemKey(identity)) != 0) {
-        return -25299;  // errSecDuplicateItem
-    }
-    items[itemKey(identity)] = Item{value, accessibility};
-    return platform::errSecSuccess;
+    secrets[name(key)] = value;
+    return {};
 }
 
-platform::OSStatus TestKeychain::copyMatching(const platform::KeychainIdentity& identity,
-                                              std::optional<Bytes>& result) {
-    calls.push_back({"copyMatching", identity, std::nullopt, std::nullopt});
-    if (auto it = forcedStatus.find("copyMatching"); it != forcedStatus.end()) {
-        return it->second;
+platform::SecretResult FakeSecretStore::lookup(const platform::SecretKey& key, std::string& value) {
+    if (const auto f = forced.find("lookup"); f != forced.end()) {
+        return f->second;
     }
-    auto it = items.find(itemKey(identity));
-    if (it == items.end()) {
-        return platform::errSecItemNotFound;
+    const auto found = secrets.find(name(key));
+    if (found == secrets.end()) {
+        return {platform::SecretStatus::NotFound, ""};
     }
-    if (copyMatchingReturnsNonData) {
-        result.reset();
-    } else {
-        result = it->second.value;
-    }
-    return platform::errSecSuccess;
+    value = found->second;
+    return {};
 }
 
-platform::OSStatus TestKeychain::remove(const platform::KeychainIdentity& identity) {
-    calls.push_back({"remove", identity, std::nullopt, std::nullopt});
-    if (auto it = forcedStatus.find("remove"); it != forcedStatus.end()) {
-        return it->second;
+platform::SecretResult FakeSecretStore::remove(const platform::SecretKey& key) {
+    if (const auto f = forced.find("remove"); f != forced.end()) {
+        return f->second;
     }
-    return items.erase(itemKey(identity)) != 0 ? platform::errSecSuccess
-                                               : platform::errSecItemNotFound;
+    return secrets.erase(name(key)) ? platform::SecretResult{}
+                                    : platform::SecretResult{platform::SecretStatus::NotFound, ""};
 }
 
-std::optional<std::string> TestKeychain::errorMessage(platform::OSStatus status) {
-    auto it = messages.find(status);
-    if (it == messages.end()) {
-        return std::nullopt;
-    }
-    return it->second;
+std::optional<std::string> FakeSecretStore::token() const {
+    const auto found = secrets.find(kToken);
+    return found == secrets.end() ? std::nullopt : std::optional(found->second);
 }
 
-void TestKeychain::storeToken(const std::string& token) {
-    items["com.mendwell.authtoken/sessionToken"] =
-        Item{Bytes(token.begin(), token.end()), platform::KeychainAccessibility::WhenUnlocked};
+platform::AlertResponse FakeAlerts::runModal(const platform::AlertRequest& request) {
+    shown.push_back({request, queue_.now()});
+    if (whileShown) {
+        whileShown();
+    }
+    if (answers.empty()) {
+        return {0, request.textField};
+    }
+    platform::AlertResponse answer = answers.front();
+    answers.pop_front();
+    return answer;
 }
 
-std::optional<std::string> TestKeychain::storedToken() const {
-    auto it = items.find("com.mendwell.authtoken/sessionToken");
-    if (it == items.end()) {
-        return std::nullopt;
-    }
-    return std::string(it->second.value.begin(), it->second.value.end());
-}
-
-// --- Alerts -----------------------------------------------------------------------------------
-
-platform::AlertResponse TestAlerts::runModal(const platform::AlertRequest& request) {
-    platform::AlertResponse response;
-    if (!script.empty()) {
-        response = script.front();
-        script.pop_front();
-    } else {
-        response.button = platform::alertFirstButtonReturn;
-    }
-    if (request.textAccessoryInitialText && !response.accessoryText) {
-        response.accessoryText = request.textAccessoryInitialText;
-    }
-    if (!request.textAccessoryInitialText) {
-        response.accessoryText.reset();
-    }
-    shown.push_back({request, response, queue_.now()});
-    return response;
-}
-
-std::vector<std::string> TestAlerts::titles() const {
+std::vector<std::string> FakeAlerts::titles() const {
     std::vector<std::string> result;
-    for (const auto& alert : shown) {
-        result.push_back(alert.request.messageText);
+    for (const Shown& alert : shown) {
+        result.push_back(alert.request.title);
     }
     return result;
-}
-
-// --- Status item ------------------------------------------------------------------------------
-
-void TestStatusItem::setImage(const platform::StatusImage& newImage) {
-    image = newImage;
-    images.push_back(newImage);
-}
-
-void TestStatusItem::setMenu(platform::Menu newMenu) {
-    menu = std::move(newMenu);
-    ++menusSet;
 }
 
 namespace {
 
 const platform::MenuItem* findIn(const std::vector<platform::MenuItem>& items,
                                  std::string_view title) {
-    for (const auto& item : items) {
-        if (!item.isSeparator && item.title == title) {
+    for (const platform::MenuItem& item : items) {
+        if (item.title == title) {
             return &item;
         }
-        if (auto* found = findIn(item.submenu, title)) {
+        if (const platform::MenuItem* found = findIn(item.submenu, title)) {
             return found;
         }
     }
@@ -205,287 +112,198 @@ const platform::MenuItem* findIn(const std::vector<platform::MenuItem>& items,
 
 }  // namespace
 
-const platform::MenuItem* TestStatusItem::find(std::string_view title) const {
-    return menu ? findIn(menu->items, title) : nullptr;
+const platform::MenuItem* FakeStatusItem::find(std::string_view title) const {
+    return findIn(menu.items, title);
 }
 
-bool TestStatusItem::choose(std::string_view title) const {
-    const platform::MenuItem* item = find(title);
-    if (!item || !item->action) {
-        return false;
+void FakeStatusItem::choose(std::string_view title, TestMainQueue& queue) const {
+    if (const platform::MenuItem* item = find(title); item && item->action) {
+        queue.async(item->action);
     }
-    // Copy first: the action may replace the menu that owns the item.
-    auto action = item->action;
-    action();
-    return true;
 }
 
-std::shared_ptr<platform::StatusItem> TestStatusBar::statusItem(double length) {
-    lengths.push_back(length);
-    item = std::make_shared<TestStatusItem>();
-    item->button = itemsHaveButton;
-    return item;
+std::vector<std::string> FakeStatusItem::titles() const {
+    std::vector<std::string> result;
+    for (const platform::MenuItem& item : menu.items) {
+        result.push_back(item.isSeparator ? "-" : item.title);
+    }
+    return result;
 }
 
-// --- Clipboard --------------------------------------------------------------------------------
+std::unique_ptr<platform::StatusItem> FakeTray::createStatusItem() {
+    auto made = std::make_unique<FakeStatusItem>();
+    item = made.get();
+    return made;
+}
 
-std::optional<std::string> TestClipboard::text() {
-    for (const auto& [format, bytes] : contents.formats) {
-        if (format == kTextFormat || format == "text/plain") {
+platform::Size FakePanel::fittingSize(const std::string& message, const std::string&) {
+    // About the width of the characters, between the panel's minimum and maximum widths.
+    const double width = std::clamp(40.0 + 7.0 * static_cast<double>(message.size()), 140.0, 220.0);
+    return {width, 110};
+}
+
+void FakePanel::fadeTo(double target, double seconds, std::function<void()> done) {
+    const std::uint64_t fade = ++fades_;
+    // Not through the queue: a fade ends on time also while a notice holds it.
+    queue_.asyncAfter(seconds, [this, fade, target, done = std::move(done)] {
+        if (fade != fades_) {
+            return;
+        }
+        alpha = target;
+        if (done) {
+            done();
+        }
+    });
+}
+
+std::unique_ptr<platform::Panel> FakeWindows::createPanel() {
+    auto made = std::make_unique<FakePanel>(queue_);
+    panel = made.get();
+    return made;
+}
+
+std::unique_ptr<platform::Window> FakeWindows::createShortcutEditorWindow(
+    platform::ShortcutEditorModel& model) {
+    auto made = std::make_unique<FakeWindow>(model);
+    editor = made.get();
+    return made;
+}
+
+std::optional<std::string> FakeDesktop::text() {
+    for (const auto& [format, bytes] : clipboard.formats) {
+        if (format == kText) {
             return bytes;
         }
     }
     return std::nullopt;
 }
 
-void TestClipboard::setText(const std::string& text) {
-    std::erase_if(contents.formats,
-                  [](const auto& f) { return f.first == kTextFormat || f.first == "text/plain"; });
-    contents.formats.emplace_back(kTextFormat, text);
-}
-
-// --- Key events -------------------------------------------------------------------------------
-
-std::optional<platform::KeyEvent> TestKeyEvents::createKeyboardEvent(bool, std::uint16_t keyCode,
-                                                                     bool keyDown) {
-    if ((keyDown && failKeyDown) || (!keyDown && failKeyUp)) {
-        return std::nullopt;
-    }
-    ++eventsCreated;
-    return platform::KeyEvent{keyCode, keyDown, 0};
-}
-
-void TestKeyEvents::post(const platform::KeyEvent& event) {
-    posted.push_back({event, queue_.now()});
-    if (onPost) {
-        onPost(event);
+void FakeDesktop::send(platform::Keystroke keystroke) {
+    typed.emplace_back(keystroke, queue_.now());
+    if (keystroke == platform::Keystroke::Copy && selection) {
+        setText(*selection);
+    } else if (keystroke == platform::Keystroke::Paste) {
+        pasted.push_back(text().value_or(""));
     }
 }
 
-// --- Hot keys ---------------------------------------------------------------------------------
+std::unique_ptr<platform::ShortcutBinding> FakeDesktop::bind(const platform::Shortcut& shortcut,
+                                                             Pressed pressed, Outcome outcome) {
+    class Binding : public platform::ShortcutBinding {
+      public:
+        Binding(FakeDesktop& desktop, std::shared_ptr<int> token)
+            : desktop_(desktop), token_(std::move(token)) {}
+        ~Binding() override {
+            if (desktop_.binding_ == token_) {
+                desktop_.bound.reset();
+                desktop_.pressed_ = nullptr;
+            }
+        }
 
-platform::HotKeyStatus TestHotKeys::installEventHandler(Handler handler, void* userData,
-                                                        platform::PlatformHandle& outHandle) {
-    calls.push_back("installEventHandler");
-    if (installStatus != platform::noErr) {
-        return installStatus;
+      private:
+        FakeDesktop& desktop_;
+        std::shared_ptr<int> token_;
+    };
+    binding_ = std::make_shared<int>(0);
+    if (bindResult.status == platform::BindStatus::Bound) {
+        bound = shortcut;
+        pressed_ = std::move(pressed);
     }
-    outHandle = nextHandle_++;
-    handlers[outHandle] = {handler, userData};
-    return platform::noErr;
+    outcome(bindResult);
+    return std::make_unique<Binding>(*this, binding_);
 }
 
-platform::HotKeyStatus TestHotKeys::registerHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
-                                                   platform::HotKeyID id,
-                                                   platform::PlatformHandle& outHandle) {
-    calls.push_back("registerHotKey " + std::to_string(keyCode) + " " + std::to_string(modifiers));
-    if (registerStatus != platform::noErr) {
-        return registerStatus;
+bool FakeDesktop::press() {
+    if (!pressed_) {
+        return false;
     }
-    outHandle = nextHandle_++;
-    registrations[outHandle] = {keyCode, modifiers, id, outHandle};
-    return platform::noErr;
+    pressed_();
+    return true;
 }
 
-platform::HotKeyStatus TestHotKeys::unregisterHotKey(platform::PlatformHandle handle) {
-    calls.push_back("unregisterHotKey");
-    registrations.erase(handle);
-    return platform::noErr;
+std::optional<std::string> FakeKeyNames::keyName(platform::Key key) {
+    static const std::map<std::uint16_t, std::string> kUs = {
+        {30, "a"}, {48, "b"}, {46, "c"}, {32, "d"}, {18, "e"}, {33, "f"}, {34, "g"},
+        {35, "h"}, {23, "i"}, {36, "j"}, {37, "k"}, {38, "l"}, {50, "m"}, {49, "n"},
+        {24, "o"}, {25, "p"}, {16, "q"}, {19, "r"}, {31, "s"}, {20, "t"}, {22, "u"},
+        {47, "v"}, {17, "w"}, {45, "x"}, {21, "y"}, {44, "z"}, {57, " "}, {39, "ß"},
+    };
+    const auto found = kUs.find(key.position);
+    return found == kUs.end() ? std::nullopt : std::optional(found->second);
 }
 
-platform::HotKeyStatus TestHotKeys::removeEventHandler(platform::PlatformHandle handle) {
-    calls.push_back("removeEventHandler");
-    handlers.erase(handle);
-    return platform::noErr;
-}
-
-std::vector<platform::HotKeyStatus> TestHotKeys::press() {
-    std::vector<platform::HotKeyStatus> statuses;
-    auto current = handlers;
-    for (const auto& [handle, entry] : current) {
-        statuses.push_back(entry.first(entry.second));
-    }
-    return statuses;
-}
-
-// --- Keyboard layout --------------------------------------------------------------------------
-
-TestKeyboardLayout::TestKeyboardLayout() {
-    // The unshifted characters of a US ANSI keyboard, by virtual key code.
-    const std::pair<std::uint16_t, const char*> usAnsi[] = {
-        {0, "a"},  {1, "s"},   {2, "d"},    {3, "f"},   {4, "h"},  {5, "g"},  {6, "z"},  {7, "x"},
-        {8, "c"},  {9, "v"},   {11, "b"},   {12, "q"},  {13, "w"}, {14, "e"}, {15, "r"}, {16, "y"},
-        {17, "t"}, {18, "1"},  {19, "2"},   {20, "3"},  {21, "4"}, {22, "6"}, {23, "5"}, {24, "="},
-        {25, "9"}, {26, "7"},  {27, "-"},   {28, "8"},  {29, "0"}, {30, "]"}, {31, "o"}, {32, "u"},
-        {33, "["}, {34, "i"},  {35, "p"},   {36, "\r"}, {37, "l"}, {38, "j"}, {39, "'"}, {40, "k"},
-        {41, ";"}, {42, "\\"}, {43, ","},   {44, "/"},  {45, "n"}, {46, "m"}, {47, "."}, {48, "\t"},
-        {49, " "}, {50, "`"},  {53, "\x1b"}};
-    for (const auto& [code, text] : usAnsi) {
-        keys[code] = text;
-    }
-}
-
-std::optional<std::string> TestKeyboardLayout::unshiftedCharacters(std::uint16_t keyCode) {
-    if (!hasLayout) {
-        return std::nullopt;
-    }
-    auto it = keys.find(keyCode);
-    return it == keys.end() ? std::string() : it->second;
-}
-
-std::string TestKeyboardLayout::modifierGlyph(platform::Modifier modifier) {
+std::string FakeKeyNames::modifierGlyph(platform::Modifier modifier) {
     switch (modifier) {
-        case platform::Modifier::Command:
+        case platform::Modifier::Control:
             return "⌘";
         case platform::Modifier::Shift:
             return "⇧";
-        case platform::Modifier::Option:
+        case platform::Modifier::Alt:
             return "⌥";
-        case platform::Modifier::Control:
+        case platform::Modifier::Super:
             return "⌃";
     }
     return {};
 }
 
-// --- Panel ------------------------------------------------------------------------------------
-
-void TestPanel::setContent(const platform::HUDViewContent& content) {
-    contents.push_back(content);
-}
-
-platform::Size TestPanel::measureContent(const std::string& message, const std::string&) {
-    // 40 pt symbol, 12 pt spacing, a body line per 28 characters, 20 pt padding; 140-220 wide.
-    const double lineWidth = 7.0;
-    const double textWidth = std::min(180.0, lineWidth * static_cast<double>(message.size()));
-    const double lines = std::max(1.0, static_cast<double>((message.size() + 25) / 26));
-    const double width = std::clamp(textWidth + 40.0, 140.0, 220.0);
-    return {width, 40.0 + 12.0 + 17.0 * lines + 40.0};
-}
-
-void TestPanel::orderFront() {
-    onScreen = true;
-    ++orderFronts;
-}
-
-void TestPanel::orderOut() {
-    onScreen = false;
-    ++orderOuts;
-}
-
-void TestPanel::animateAlpha(double target, double duration, std::function<void()> completion) {
-    animations.push_back({target, duration, queue_.now()});
-    queue_.asyncAfter(duration, [this, target, completion = std::move(completion)] {
-        alpha_ = target;
-        if (completion) {
-            completion();
+std::shared_ptr<platform::HttpTask> FakeHttp::startDataTask(platform::HttpRequest request,
+                                                            Completion completion) {
+    class Task : public platform::HttpTask {
+      public:
+        explicit Task(std::shared_ptr<Pending> pending) : pending_(std::move(pending)) {}
+        void cancel() override {
+            if (pending_->completed) {
+                return;
+            }
+            pending_->cancelled = true;
+            pending_->completed = true;
+            pending_->completion(std::nullopt, std::nullopt,
+                                 platform::HttpError{true, "cancelled"});
         }
-    });
+
+      private:
+        std::shared_ptr<Pending> pending_;
+    };
+    auto pending = std::make_shared<Pending>(Pending{std::move(request), std::move(completion)});
+    requests.push_back(pending);
+    return std::make_shared<Task>(pending);
 }
 
-std::unique_ptr<platform::Panel> TestPanelFactory::createHUDPanel() {
-    auto panel = std::make_unique<TestPanel>(queue_);
-    panels.push_back(panel.get());
-    return panel;
+void FakeHttp::respond(std::size_t index, int status, std::optional<std::string> body) {
+    Pending& pending = *requests.at(index);
+    if (!pending.completed) {
+        pending.completed = true;
+        pending.completion(std::move(body), platform::HttpResponse{status}, std::nullopt);
+    }
 }
 
-// --- Windows ----------------------------------------------------------------------------------
-
-std::shared_ptr<platform::Window> TestWindows::createShortcutEditorWindow(
-    std::shared_ptr<platform::ShortcutEditorModel> model, platform::WindowStyle style) {
-    auto window = std::make_shared<TestWindow>();
-    window->model = std::move(model);
-    window->style = style;
-    windows.push_back(window);
-    return window;
+void FakeHttp::fail(std::size_t index, const std::string& description) {
+    Pending& pending = *requests.at(index);
+    if (!pending.completed) {
+        pending.completed = true;
+        pending.completion(std::nullopt, std::nullopt, platform::HttpError{false, description});
+    }
 }
 
-// --- HTTP -------------------------------------------------------------------------------------
-
-namespace {
-
-class TestHttpTask : public platform::HttpTask {
-  public:
-    TestHttpTask(TestHttpSession& session, std::size_t index) : session_(session), index_(index) {}
-    void cancel() override {
-        auto& pending = *session_.requests[index_];
-        if (pending.completed) {
-            return;
+std::vector<std::size_t> FakeHttp::to(const std::string& url) const {
+    std::vector<std::size_t> found;
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        if (requests[i]->request.url == url) {
+            found.push_back(i);
         }
-        pending.cancelled = true;
-        session_.fail(index_, platform::httpErrorCancelled, "cancelled");
     }
-
-  private:
-    TestHttpSession& session_;
-    std::size_t index_;
-};
-
-}  // namespace
-
-std::shared_ptr<platform::HttpTask> TestHttpSession::startDataTask(platform::HttpRequest request,
-                                                                   Completion completion) {
-    requests.push_back(
-        std::make_shared<Pending>(Pending{std::move(request), std::move(completion)}));
-    return std::make_shared<TestHttpTask>(*this, requests.size() - 1);
+    return found;
 }
 
-void TestHttpSession::complete(std::size_t index, std::optional<std::string> body,
-                               std::optional<platform::HttpResponse> response,
-                               std::optional<platform::HttpError> error) {
-    auto pending = requests.at(index);
-    if (pending->completed) {
-        return;
-    }
-    pending->completed = true;
-    pending->completion(std::move(body), response, std::move(error));
-}
-
-void TestHttpSession::respond(std::size_t index, int status, std::optional<std::string> body) {
-    complete(index, std::move(body), platform::HttpResponse{true, status}, std::nullopt);
-}
-
-void TestHttpSession::fail(std::size_t index, int code, const std::string& description) {
-    complete(index, std::nullopt, std::nullopt, platform::HttpError{code, description});
-}
-
-// --- Log capture ------------------------------------------------------------------------------
-
-LogCapture::LogCapture() {
-    previous_ = setLogSink([this](std::string_view line) {
-        std::lock_guard lock(mutex_);
-        lines_.emplace_back(line);
-    });
-}
+LogCapture::LogCapture()
+    : previous_(setLogSink([this](std::string_view line) { lines_.emplace_back(line); })) {}
 
 LogCapture::~LogCapture() {
-    setLogSink(std::move(previous_));
-}
-
-std::vector<std::string> LogCapture::lines() const {
-    std::lock_guard lock(mutex_);
-    return lines_;
-}
-
-void LogCapture::clear() {
-    std::lock_guard lock(mutex_);
-    lines_.clear();
+    setLogSink(previous_);
 }
 
 bool LogCapture::contains(std::string_view line) const {
-    return indexOf(line) >= 0;
+    return std::find(lines_.begin(), lines_.end(), line) != lines_.end();
 }
-
-int LogCapture::indexOf(std::string_view line) const {
-    std::lock_guard lock(mutex_);
-    auto it = std::find(lines_.begin(), lines_.end(), line);
-    return it == lines_.end() ? -1 : static_cast<int>(it - lines_.begin());
-}
-
-// --- Platform ---------------------------------------------------------------------------------
-
-TestPlatform::TestPlatform()
-    : platform{queue,          defaults, keychain,  alerts,    workspace, statusBar,     images,
-               application,    bundle,   urlEvents, clipboard, keyEvents, accessibility, hotKeys,
-               keyboardLayout, panels,   screens,   windows,   http} {}
 
 }  // namespace velmora::testing

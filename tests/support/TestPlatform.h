@@ -4,356 +4,222 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
-#include "platform/Log.h"
+#include "base/Log.h"
 #include "platform/Platform.h"
 #include "support/TestMainQueue.h"
 #include "ui/hud/HUDManager.h"
 
+// The deterministic test platform: every service in memory, on a virtual clock. Each fake keeps
+// what a user or another program would see (the clipboard, what was pasted, the notices, the
+// tray menu, the requests on the wire), not the calls that led there.
 namespace velmora::testing {
 
-class TestDefaults : public platform::Defaults {
+class FakeDefaults : public platform::Defaults {
   public:
     using Value = std::variant<std::string, bool, std::int64_t>;
 
     std::optional<std::string> stringForKey(const std::string& key) override;
-    bool boolForKey(const std::string& key) override;
     std::int64_t integerForKey(const std::string& key) override;
-    void setString(const std::string& key, const std::string& value) override;
-    void setBool(const std::string& key, bool value) override;
-    void setInteger(const std::string& key, std::int64_t value) override;
-    void removeObject(const std::string& key) override;
-
-    bool contains(const std::string& key) const { return values.count(key) != 0; }
+    void setString(const std::string& key, const std::string& value) override {
+        values[key] = value;
+    }
+    void setBool(const std::string& key, bool value) override { values[key] = value; }
+    void setInteger(const std::string& key, std::int64_t value) override { values[key] = value; }
+    void removeObject(const std::string& key) override { values.erase(key); }
 
     std::map<std::string, Value> values;
-    std::vector<std::string> writes;  // "set key" / "remove key", in order
 };
 
-class TestKeychain : public platform::Keychain {
+// Secrets by "service/account". A forced result answers every call and changes nothing.
+class FakeSecretStore : public platform::SecretStore {
   public:
-    struct Item {
-        Bytes value;
-        std::optional<platform::KeychainAccessibility> accessibility;
-    };
-    struct Call {
-        std::string operation;  // "update", "add", "copyMatching", "remove"
-        platform::KeychainIdentity identity;
-        std::optional<Bytes> value;
-        std::optional<platform::KeychainAccessibility> accessibility;
-    };
+    platform::SecretResult replace(const platform::SecretKey& key,
+                                   const std::string& value) override;
+    platform::SecretResult add(const platform::SecretKey& key, const std::string& value) override;
+    platform::SecretResult lookup(const platform::SecretKey& key, std::string& value) override;
+    platform::SecretResult remove(const platform::SecretKey& key) override;
 
-    platform::OSStatus update(const platform::KeychainIdentity& identity,
-                              const Bytes& value) override;
-    platform::OSStatus add(const platform::KeychainIdentity& identity, const Bytes& value,
-                           platform::KeychainAccessibility accessibility) override;
-    platform::OSStatus copyMatching(const platform::KeychainIdentity& identity,
-                                    std::optional<Bytes>& result) override;
-    platform::OSStatus remove(const platform::KeychainIdentity& identity) override;
-    std::optional<std::string> errorMessage(platform::OSStatus status) override;
+    std::optional<std::string> token() const;
+    void storeToken(const std::string& token) { secrets[kToken] = token; }
 
-    void storeToken(const std::string& token);
-    std::optional<std::string> storedToken() const;
-
-    std::map<std::string, Item> items;  // keyed by service + "/" + account
-    // A status forced on the next calls of an operation ("update", "add", "copyMatching",
-    // "remove"); the store is left unchanged by a forced failure.
-    std::map<std::string, platform::OSStatus> forcedStatus;
-    // copyMatching answers success with no byte buffer.
-    bool copyMatchingReturnsNonData = false;
-    std::map<platform::OSStatus, std::string> messages;
-    std::vector<Call> calls;
+    static constexpr const char* kToken = "com.mendwell.authtoken/sessionToken";
+    std::map<std::string, std::string> secrets;
+    std::map<std::string, platform::SecretResult> forced;  // by operation: "replace", "add", ...
 };
 
-class TestAlerts : public platform::Alerts {
+class FakeAlerts : public platform::Alerts {
   public:
     struct Shown {
         platform::AlertRequest request;
-        platform::AlertResponse response;
         double time = 0;
     };
 
-    explicit TestAlerts(TestMainQueue& queue) : queue_(queue) {}
+    explicit FakeAlerts(TestMainQueue& queue) : queue_(queue) {}
     platform::AlertResponse runModal(const platform::AlertRequest& request) override;
-
-    // Answers for the next alerts, in order; without one an alert answers its first button
-    // (and the accessory's initial text).
-    std::deque<platform::AlertResponse> script;
-    std::vector<Shown> shown;
 
     std::vector<std::string> titles() const;
 
+    // Answers for the next alerts, in order; without one an alert answers its first button with
+    // its text field unchanged.
+    std::deque<platform::AlertResponse> answers;
+    // Runs while an alert is on screen (a press of the shortcut during a notice, say).
+    std::function<void()> whileShown;
+    std::vector<Shown> shown;
+
   private:
     TestMainQueue& queue_;
 };
 
-class TestWorkspace : public platform::Workspace {
+class FakeApplication : public platform::Application {
   public:
-    bool openURL(const std::string& url) override {
-        opened.push_back(url);
-        return true;
-    }
+    std::optional<std::string> version() const override { return runningVersion; }
+    void terminate() override { ++terminateRequests; }
+    void openURL(const std::string& url) override { opened.push_back(url); }
+    void setUrlHandler(UrlHandler handler) override { urlHandler = std::move(handler); }
+
+    std::optional<std::string> runningVersion = "1.2";
     std::vector<std::string> opened;
+    int terminateRequests = 0;
+    UrlHandler urlHandler;
 };
 
-class TestStatusItem : public platform::StatusItem {
+class FakeStatusItem : public platform::StatusItem {
   public:
-    bool hasButton() const override { return button; }
-    void setImage(const platform::StatusImage& image) override;
-    void setMenu(platform::Menu newMenu) override;
+    void setImage(const std::string& name, const std::string&) override { images.push_back(name); }
+    void setMenu(platform::Menu newMenu) override { menu = std::move(newMenu); }
+    void popUpMenu(platform::Menu popUp) override { popUps.push_back(std::move(popUp)); }
 
-    // The item of the current menu with this title, searching submenus too.
+    // The item of the menu with this title, searching submenus too.
     const platform::MenuItem* find(std::string_view title) const;
-    // Runs the action of the item with this title; false when there is none.
-    bool choose(std::string_view title) const;
+    // Chooses the item with this title: its action is queued, as the tray does.
+    void choose(std::string_view title, TestMainQueue& queue) const;
+    std::vector<std::string> titles() const;
 
-    bool button = true;
-    std::optional<platform::StatusImage> image;
-    std::vector<platform::StatusImage> images;
-    std::optional<platform::Menu> menu;
-    int menusSet = 0;
-};
-
-class TestStatusBar : public platform::StatusBar {
-  public:
-    std::shared_ptr<platform::StatusItem> statusItem(double length) override;
-    void popUpMenuAtMouseLocation(platform::Menu menu) override { popUps.push_back(menu); }
-
-    bool itemsHaveButton = true;
-    std::vector<double> lengths;
-    std::shared_ptr<TestStatusItem> item;
+    std::vector<std::string> images;
+    platform::Menu menu;
     std::vector<platform::Menu> popUps;
 };
 
-class TestImages : public platform::Images {
+class FakeTray : public platform::Tray {
   public:
-    bool hasImageNamed(const std::string& name) const override { return names.count(name) != 0; }
-    std::set<std::string> names{"AppIcon"};
+    std::unique_ptr<platform::StatusItem> createStatusItem() override;
+    FakeStatusItem* item = nullptr;
 };
 
-class TestApplication : public platform::Application {
+class FakePanel : public platform::Panel {
   public:
-    void setActivationPolicy(platform::ActivationPolicy policy) override {
-        policies.push_back(policy);
-    }
-    void terminate() override { ++terminateRequests; }
-    std::vector<platform::ActivationPolicy> policies;
-    int terminateRequests = 0;
-};
+    explicit FakePanel(TestMainQueue& queue) : queue_(queue) {}
+    void setContent(const platform::PanelContent& newContent) override { content = newContent; }
+    platform::Size fittingSize(const std::string& message, const std::string&) override;
+    void setSize(platform::Size newSize) override { frame.size = newSize; }
+    platform::Size size() const override { return frame.size; }
+    void setOrigin(platform::Point origin) override { frame.origin = origin; }
+    void orderFront() override { onScreen = true; }
+    void orderOut() override { onScreen = false; }
+    void fadeTo(double alpha, double seconds, std::function<void()> done) override;
 
-class TestBundleInfo : public platform::BundleInfo {
-  public:
-    std::optional<std::string> shortVersionString() const override { return version; }
-    std::optional<std::string> version = "1.2";
-};
-
-class TestUrlEvents : public platform::UrlEvents {
-  public:
-    void setHandler(Handler newHandler) override {
-        handler = std::move(newHandler);
-        ++installs;
-    }
-    void removeHandler() override {
-        handler = nullptr;
-        ++removals;
-    }
-    // Delivers a URL the way the platform does; false when no handler is installed.
-    bool deliver(const std::optional<std::string>& url) {
-        if (!handler) {
-            return false;
-        }
-        handler(url);
-        return true;
-    }
-    Handler handler;
-    int installs = 0;
-    int removals = 0;
-};
-
-class TestClipboard : public platform::Clipboard {
-  public:
-    static constexpr const char* kTextFormat = "text/plain;charset=utf-8";
-
-    std::optional<std::string> text() override;
-    void clear() override { contents.formats.clear(); }
-    void setText(const std::string& text) override;
-    platform::ClipboardSnapshot snapshot() override { return contents; }
-    void restore(const platform::ClipboardSnapshot& snapshot) override { contents = snapshot; }
-
-    platform::ClipboardSnapshot contents;
-};
-
-class TestKeyEvents : public platform::KeyEvents {
-  public:
-    struct Posted {
-        platform::KeyEvent event;
-        double time = 0;
-    };
-
-    explicit TestKeyEvents(TestMainQueue& queue) : queue_(queue) {}
-    bool createSource() override { return sourceAvailable; }
-    std::optional<platform::KeyEvent> createKeyboardEvent(bool haveSource, std::uint16_t keyCode,
-                                                          bool keyDown) override;
-    void post(const platform::KeyEvent& event) override;
-    void createAndReleaseEventTap() override { ++eventTaps; }
-
-    bool sourceAvailable = true;
-    bool failKeyDown = false;
-    bool failKeyUp = false;
-    std::vector<Posted> posted;
-    int eventsCreated = 0;
-    int eventTaps = 0;
-    // Runs when an event is posted (a stand-in for the focused application: copy and paste).
-    std::function<void(const platform::KeyEvent&)> onPost;
-
-  private:
-    TestMainQueue& queue_;
-};
-
-class TestAccessibility : public platform::Accessibility {
-  public:
-    bool isProcessTrusted() override { return trusted; }
-    bool isProcessTrustedWithPrompt() override {
-        ++prompts;
-        return trusted;
-    }
-    bool trusted = true;
-    int prompts = 0;
-};
-
-class TestHotKeys : public platform::HotKeys {
-  public:
-    struct Registration {
-        std::uint32_t keyCode;
-        std::uint32_t modifiers;
-        platform::HotKeyID id;
-        platform::PlatformHandle handle;
-    };
-
-    platform::HotKeyStatus installEventHandler(Handler handler, void* userData,
-                                               platform::PlatformHandle& outHandle) override;
-    platform::HotKeyStatus registerHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
-                                          platform::HotKeyID id,
-                                          platform::PlatformHandle& outHandle) override;
-    platform::HotKeyStatus unregisterHotKey(platform::PlatformHandle handle) override;
-    platform::HotKeyStatus removeEventHandler(platform::PlatformHandle handle) override;
-
-    // Delivers a hot key press to every installed handler, as event dispatch would; returns the
-    // statuses the handlers answered.
-    std::vector<platform::HotKeyStatus> press();
-
-    platform::HotKeyStatus installStatus = platform::noErr;
-    platform::HotKeyStatus registerStatus = platform::noErr;
-    std::map<platform::PlatformHandle, std::pair<Handler, void*>> handlers;
-    std::map<platform::PlatformHandle, Registration> registrations;
-    std::vector<std::string> calls;
-
-  private:
-    platform::PlatformHandle nextHandle_ = 1;
-};
-
-class TestKeyboardLayout : public platform::KeyboardLayout {
-  public:
-    TestKeyboardLayout();
-    std::optional<std::string> unshiftedCharacters(std::uint16_t keyCode) override;
-    std::string modifierGlyph(platform::Modifier modifier) override;
-
-    bool hasLayout = true;
-    std::map<std::uint16_t, std::string> keys;  // a US ANSI layout by default
-};
-
-class TestPanel : public platform::Panel {
-  public:
-    struct Animation {
-        double target;
-        double duration;
-        double startedAt;
-    };
-
-    explicit TestPanel(TestMainQueue& queue) : queue_(queue) {}
-    void setContent(const platform::HUDViewContent& content) override;
-    platform::Size measureContent(const std::string& message,
-                                  const std::string& systemImage) override;
-    void setContentSize(platform::Size size) override { frame_.size = size; }
-    platform::Rect frame() const override { return frame_; }
-    void setFrameOrigin(platform::Point origin) override { frame_.origin = origin; }
-    void orderFront() override;
-    void orderOut() override;
-    double alpha() const override { return alpha_; }
-    void animateAlpha(double target, double duration, std::function<void()> completion) override;
-
-    std::vector<platform::HUDViewContent> contents;
-    std::vector<Animation> animations;
+    platform::PanelContent content;
+    platform::Rect frame;
     bool onScreen = false;
-    int orderFronts = 0;
-    int orderOuts = 0;
+    double alpha = 0;
 
   private:
     TestMainQueue& queue_;
-    platform::Rect frame_;
-    double alpha_ = 0;
+    std::uint64_t fades_ = 0;
 };
 
-class TestPanelFactory : public platform::PanelFactory {
+class FakeWindow : public platform::Window {
   public:
-    explicit TestPanelFactory(TestMainQueue& queue) : queue_(queue) {}
-    std::unique_ptr<platform::Panel> createHUDPanel() override;
-
-    // The panels made so far; owned by their HUD manager.
-    std::vector<TestPanel*> panels;
-
-  private:
-    TestMainQueue& queue_;
-};
-
-class TestScreens : public platform::Screens {
-  public:
-    std::optional<platform::Rect> mainScreenVisibleFrame() override { return visibleFrame; }
-    std::optional<platform::Rect> visibleFrame = platform::Rect{{0, 0}, {1440, 875}};
-};
-
-class TestWindow : public platform::Window {
-  public:
+    explicit FakeWindow(platform::ShortcutEditorModel& model) : model(model) {}
     void setTitle(const std::string& newTitle) override { title = newTitle; }
-    void setContentSize(platform::Size size) override { frame_.size = size; }
-    platform::Rect frame() const override { return frame_; }
-    void setFrameOrigin(platform::Point origin) override { frame_.origin = origin; }
-    void setLevel(int newLevel) override { level = newLevel; }
-    void makeKeyAndOrderFront() override { visible = true; }
-    void close() override {
-        visible = false;
-        ++closes;
-    }
+    void setContentSize(platform::Size size) override { frame.size = size; }
+    platform::Size frameSize() const override { return frame.size; }
+    void setOrigin(platform::Point origin) override { frame.origin = origin; }
+    void setFloating(bool value) override { floating = value; }
+    void show() override { visible = true; }
+    void close() override { visible = false; }
     bool isVisible() const override { return visible; }
 
-    std::shared_ptr<platform::ShortcutEditorModel> model;
-    platform::WindowStyle style;
+    platform::ShortcutEditorModel& model;
     std::string title;
-    int level = 0;
+    platform::Rect frame;
+    bool floating = false;
     bool visible = false;
-    int closes = 0;
+};
+
+class FakeWindows : public platform::Windows {
+  public:
+    explicit FakeWindows(TestMainQueue& queue) : queue_(queue) {}
+    std::unique_ptr<platform::Panel> createPanel() override;
+    std::unique_ptr<platform::Window> createShortcutEditorWindow(
+        platform::ShortcutEditorModel& model) override;
+    std::optional<platform::Rect> mainScreenVisibleFrame() override { return screen; }
+
+    std::optional<platform::Rect> screen = platform::Rect{{0, 0}, {1440, 875}};
+    FakePanel* panel = nullptr;
+    FakeWindow* editor = nullptr;  // the last editor window made (it may be gone)
 
   private:
-    platform::Rect frame_;
+    TestMainQueue& queue_;
 };
 
-class TestWindows : public platform::Windows {
+// The desktop the rewrite works on: the focused application with its selection, the clipboard,
+// the keystrokes into it and the global shortcut. Copy puts the selection on the clipboard; paste
+// inserts the clipboard's text, which is recorded.
+class FakeDesktop : public platform::Clipboard,
+                    public platform::Keystrokes,
+                    public platform::GlobalShortcuts {
   public:
-    std::shared_ptr<platform::Window> createShortcutEditorWindow(
-        std::shared_ptr<platform::ShortcutEditorModel> model, platform::WindowStyle style) override;
-    std::vector<std::shared_ptr<TestWindow>> windows;
+    static constexpr const char* kText = "text/plain";
+
+    explicit FakeDesktop(TestMainQueue& queue) : queue_(queue) {}
+
+    platform::Capability availability() override { return platform::Capability::yes(); }
+    std::optional<std::string> text() override;
+    void setText(const std::string& text) override { clipboard = {{{kText, text}}, {}}; }
+    void clear() override { clipboard = {}; }
+    platform::ClipboardSnapshot snapshot() override { return clipboard; }
+    void restore(const platform::ClipboardSnapshot& snapshot) override { clipboard = snapshot; }
+
+    platform::Capability permission(bool) override { return keystrokePermission; }
+    void send(platform::Keystroke keystroke) override;
+
+    std::unique_ptr<platform::ShortcutBinding> bind(const platform::Shortcut& shortcut,
+                                                    Pressed pressed, Outcome outcome) override;
+    // The user presses the bound shortcut; false when nothing is bound.
+    bool press();
+
+    std::optional<std::string> selection = "selected text";
+    std::vector<std::string> pasted;
+    platform::ClipboardSnapshot clipboard;
+    std::vector<std::pair<platform::Keystroke, double>> typed;
+    platform::Capability keystrokePermission = platform::Capability::yes();
+
+    platform::BindResult bindResult;
+    std::optional<platform::Shortcut> bound;
+
+  private:
+    TestMainQueue& queue_;
+    Pressed pressed_;
+    std::shared_ptr<int> binding_;
 };
 
-// Requests are held until the test answers them. The completion runs on the calling thread,
-// standing in for the session's background thread.
-class TestHttpSession : public platform::HttpSession {
+// A US keyboard; modifiers drawn as symbols.
+class FakeKeyNames : public platform::KeyNames {
+  public:
+    std::optional<std::string> keyName(platform::Key key) override;
+    std::string modifierGlyph(platform::Modifier modifier) override;
+};
+
+// Requests wait until the test answers them; the completion runs on the calling thread, standing
+// in for the session's own.
+class FakeHttp : public platform::HttpSession {
   public:
     struct Pending {
         platform::HttpRequest request;
@@ -364,15 +230,10 @@ class TestHttpSession : public platform::HttpSession {
 
     std::shared_ptr<platform::HttpTask> startDataTask(platform::HttpRequest request,
                                                       Completion completion) override;
-
-    // Answers request `index` (0 = first ever made).
     void respond(std::size_t index, int status, std::optional<std::string> body);
-    void fail(std::size_t index, int code, const std::string& description);
-    void complete(std::size_t index, std::optional<std::string> body,
-                  std::optional<platform::HttpResponse> response,
-                  std::optional<platform::HttpError> error);
-    // The most recent request.
-    const Pending& last() const { return *requests.back(); }
+    void fail(std::size_t index, const std::string& description);
+    // The requests to `url`, in order.
+    std::vector<std::size_t> to(const std::string& url) const;
 
     std::vector<std::shared_ptr<Pending>> requests;
 };
@@ -382,48 +243,32 @@ class LogCapture {
   public:
     LogCapture();
     ~LogCapture();
-    std::vector<std::string> lines() const;
-    void clear();
+    const std::vector<std::string>& lines() const { return lines_; }
     bool contains(std::string_view line) const;
-    // Index of the first line equal to `line`, or -1.
-    int indexOf(std::string_view line) const;
+    void clear() { lines_.clear(); }
 
   private:
-    mutable std::mutex mutex_;
     std::vector<std::string> lines_;
     LogSink previous_;
 };
 
-// Every test service, wired into one platform.
 class TestPlatform {
   public:
-    TestPlatform();
-
     TestMainQueue queue;
-    TestDefaults defaults;
-    TestKeychain keychain;
-    TestAlerts alerts{queue};
-    TestWorkspace workspace;
-    TestStatusBar statusBar;
-    TestImages images;
-    TestApplication application;
-    TestBundleInfo bundle;
-    TestUrlEvents urlEvents;
-    TestClipboard clipboard;
-    TestKeyEvents keyEvents{queue};
-    TestAccessibility accessibility;
-    TestHotKeys hotKeys;
-    TestKeyboardLayout keyboardLayout;
-    TestPanelFactory panels{queue};
-    TestScreens screens;
-    TestWindows windows;
-    TestHttpSession http;
+    FakeDefaults defaults;
+    FakeSecretStore secrets;
+    FakeAlerts alerts{queue};
+    FakeApplication application;
+    FakeTray tray;
+    FakeWindows windows{queue};
+    FakeDesktop desktop{queue};
+    FakeKeyNames keyNames;
+    FakeHttp http;
 
-    const platform::Platform platform;
-    // The process-wide HUD manager of this test's "process".
-    HUDManager hud{panels, screens, queue};
-
-    TestPanel* panel() const { return panels.panels.empty() ? nullptr : panels.panels.back(); }
+    const platform::Platform platform{queue,   application, defaults, secrets, alerts,   tray,
+                                      windows, desktop,     desktop,  desktop, keyNames, http};
+    // The process-wide progress panel's owner.
+    HUDManager hud{windows, queue};
 };
 
 }  // namespace velmora::testing

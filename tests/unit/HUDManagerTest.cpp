@@ -5,59 +5,64 @@
 namespace velmora {
 namespace {
 
-TEST(HUDManager, ShowCreatesOnceCentresFadesInAndRestartsTheAnimation) {
-    testing::TestPlatform test;
-    test.hud.hideHUD();
-    EXPECT_TRUE(test.panels.panels.empty()) << "hiding before any show creates nothing";
+class HUDManagerTest : public ::testing::Test {
+  protected:
+    testing::TestPlatform t;
+    HUDManager& hud = t.hud;
+    testing::FakePanel& panel() { return *t.windows.panel; }
+};
 
-    test.screens.visibleFrame = platform::Rect{{100, 50}, {1000, 800}};
-    test.hud.showHUD("Velmoraing...", "sparkles");
-    testing::TestPanel& panel = *test.panel();
-    const platform::Size size = panel.measureContent("Velmoraing...", "sparkles");
-    const platform::Point centred{600 - size.width / 2, 450 - size.height / 2};
-    EXPECT_EQ(panel.frame(), (platform::Rect{centred, size}));
-    EXPECT_TRUE(panel.onScreen);
-    EXPECT_EQ(panel.animations.back().target, 1.0);
-    EXPECT_EQ(panel.animations.back().duration, 0.2);
-    test.queue.advance(60);
-    EXPECT_TRUE(panel.onScreen) << "no duration: stays until hidden";
-    EXPECT_EQ(panel.alpha(), 1.0);
+TEST_F(HUDManagerTest, ShowsCentredAndFadesInThenOut) {
+    hud.hideHUD();
+    EXPECT_EQ(t.windows.panel, nullptr) << "hiding before any show makes no panel";
 
-    test.screens.visibleFrame.reset();
-    test.hud.showHUD("Velmoraing...", "sparkles");
-    EXPECT_EQ(test.panels.panels.size(), 1u);
-    EXPECT_NE(panel.contents[0].identity, panel.contents[1].identity);
-    EXPECT_EQ(panel.frame().origin, centred) << "without a main screen the panel stays put";
+    hud.showHUD("Velmoraing...", "sparkles");
+    EXPECT_TRUE(panel().onScreen);
+    EXPECT_EQ(panel().content.message, "Velmoraing...");
+    EXPECT_EQ(panel().frame, (platform::Rect{{650, 382.5}, {140, 110}}));
+    t.queue.advance(0.19);
+    EXPECT_EQ(panel().alpha, 0);
+    t.queue.advance(0.02);
+    EXPECT_EQ(panel().alpha, 1);
+
+    // Each show restarts the symbol's animation, even with the same content.
+    const auto identity = panel().content.identity;
+    hud.showHUD("Velmoraing...", "sparkles");
+    EXPECT_NE(panel().content.identity, identity);
+
+    hud.hideHUD();
+    t.queue.advance(0.29);
+    EXPECT_TRUE(panel().onScreen);
+    t.queue.advance(0.02);
+    EXPECT_FALSE(panel().onScreen);
+    EXPECT_EQ(panel().alpha, 0);
+
+    t.windows.screen.reset();
+    hud.showHUD("A much longer message than fits on one line of the panel", "sparkles");
+    EXPECT_EQ(panel().frame.origin, (platform::Point{650, 382.5})) << "no screen: it stays";
+    EXPECT_EQ(panel().frame.size.width, 220);
 }
 
-TEST(HUDManager, HideAndAutoHide) {
-    testing::TestPlatform test;
-    test.hud.showHUD("Saved", "checkmark", 2.0);
-    testing::TestPanel& panel = *test.panel();
-    test.queue.advance(1.99);
-    EXPECT_EQ(panel.animations.size(), 1u);
-    test.queue.advance(0.02);
-    EXPECT_EQ(panel.animations.back().target, 0.0);
-    EXPECT_EQ(panel.animations.back().duration, 0.3);
-    test.queue.advance(0.27);
-    EXPECT_TRUE(panel.onScreen);
-    test.queue.advance(0.03);
-    EXPECT_FALSE(panel.onScreen);
+TEST_F(HUDManagerTest, AShowDuringTheFadeOutKeepsThePanel) {
+    hud.showHUD("one", "sparkles");
+    hud.hideHUD();
+    t.queue.advance(0.1);
+    hud.showHUD("two", "sparkles");
+    t.queue.advance(1.0);
+    EXPECT_TRUE(panel().onScreen);
+    EXPECT_EQ(panel().alpha, 1);
+}
 
-    // A later show without a duration cancels the pending auto-hide; so does a hide.
-    test.hud.showHUD("Saved", "checkmark", 2.0);
-    test.queue.advance(1.0);
-    test.hud.showHUD("Velmoraing...", "sparkles");
-    test.queue.advance(5.0);
-    EXPECT_TRUE(panel.onScreen);
-    test.hud.showHUD("Saved", "checkmark", 2.0);
-    test.hud.hideHUD();
-    test.queue.advance(0.1);
-    test.hud.showHUD("Again", "sparkles");  // during the fade-out
-    const std::size_t animations = panel.animations.size();
-    test.queue.advance(5.0);
-    EXPECT_EQ(panel.animations.size(), animations);
-    EXPECT_FALSE(panel.onScreen) << "the fade-out's completion still orders the panel out";
+TEST_F(HUDManagerTest, ADurationHidesItUnlessAnotherShowCancelsIt) {
+    hud.showHUD("saved", "checkmark", 2.0);
+    t.queue.advance(1.0);
+    hud.showHUD("busy", "sparkles");
+    t.queue.advance(5.0);
+    EXPECT_TRUE(panel().onScreen);
+
+    hud.showHUD("saved", "checkmark", 2.0);
+    t.queue.advance(2.4);
+    EXPECT_FALSE(panel().onScreen);
 }
 
 }  // namespace

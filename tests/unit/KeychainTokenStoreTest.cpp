@@ -7,119 +7,76 @@ namespace velmora {
 namespace {
 
 using Lines = std::vector<std::string>;
+using platform::SecretResult;
+using platform::SecretStatus;
 
 class KeychainTokenStoreTest : public ::testing::Test {
   protected:
-    testing::TestKeychain keychain;
+    testing::FakeSecretStore secrets;
     testing::LogCapture log;
-    KeychainTokenStore store{keychain};
+    KeychainTokenStore store{secrets};
 };
 
-TEST_F(KeychainTokenStoreTest, FirstSaveAddsThenLaterSavesUpdate) {
-    EXPECT_TRUE(store.saveToken("tok-1"));
-    EXPECT_EQ(log.lines(), (Lines{"Keychain: Token not found, attempting to add new one.",
-                                  "Keychain: Token added successfully."}));
-    ASSERT_EQ(keychain.calls.size(), 2u);
-    EXPECT_EQ(keychain.calls[0].operation, "update");
-    EXPECT_EQ(keychain.calls[1].operation, "add");
-    EXPECT_EQ(keychain.calls[1].identity.service, "com.mendwell.authtoken");
-    EXPECT_EQ(keychain.calls[1].identity.account, "sessionToken");
-    EXPECT_EQ(keychain.calls[1].accessibility, platform::KeychainAccessibility::WhenUnlocked);
-
-    log.clear();
-    keychain.calls.clear();
-    EXPECT_TRUE(store.saveToken("tok-2"));
-    EXPECT_EQ(log.lines(), (Lines{"Keychain: Token updated successfully."}));
-    ASSERT_EQ(keychain.calls.size(), 1u);  // never a delete or an add before an update
-    EXPECT_EQ(keychain.storedToken(), "tok-2");
-}
-
-TEST_F(KeychainTokenStoreTest, RoundTripsNonAsciiTokensByteForByte) {
+TEST_F(KeychainTokenStoreTest, SavesAddThenReplaceAndRoundTripByteForByte) {
     const std::string token = "ключ-🔑-é\u0301";
-    ASSERT_TRUE(store.saveToken(token));
+    EXPECT_TRUE(store.saveToken("first"));
+    EXPECT_TRUE(store.saveToken(token));
     EXPECT_EQ(store.loadToken(), token);
-    for (const auto& line : log.lines()) {
-        EXPECT_EQ(line.find(token), std::string::npos) << line;
-    }
+    EXPECT_EQ(secrets.secrets,
+              (std::map<std::string, std::string>{{"com.mendwell.authtoken/sessionToken", token}}));
+    EXPECT_EQ(log.lines(),
+              (Lines{"Keychain: Token not found, attempting to add new one.",
+                     "Keychain: Token added successfully.", "Keychain: Token updated successfully.",
+                     "Keychain: Token loaded successfully."}));
 }
 
-TEST_F(KeychainTokenStoreTest, SaveFailures) {
-    keychain.messages[-25293] = "The user name or passphrase you entered is not correct.";
-    keychain.forcedStatus["update"] = -25293;
+TEST_F(KeychainTokenStoreTest, FailuresAreLoggedWithTheirStatusAndMessage) {
+    secrets.forced["replace"] = {SecretStatus::Refused, "The keyring is locked."};
     EXPECT_FALSE(store.saveToken("tok"));
-    EXPECT_EQ(log.lines(),
-              (Lines{"Keychain: Error updating token - -25293. The user name or passphrase you "
-                     "entered is not correct.",
-                     "Keychain: Update failed due to an authorization/ownership issue."}));
-    EXPECT_EQ(keychain.calls.size(), 1u);  // no add attempted
-
-    log.clear();
-    keychain.forcedStatus["update"] = -34;
+    secrets.forced["replace"] = {SecretStatus::Unavailable, ""};
     EXPECT_FALSE(store.saveToken("tok"));
-    EXPECT_EQ(log.lines(), (Lines{"Keychain: Error updating token - -34. Unknown error"}));
-
-    log.clear();
-    keychain.forcedStatus.erase("update");
-    keychain.forcedStatus["add"] = -61;
-    keychain.messages[-61] = "Write permissions error.";
+    secrets.forced.erase("replace");
+    secrets.forced["add"] = {SecretStatus::Unavailable, "No Secret Service."};
     EXPECT_FALSE(store.saveToken("tok"));
-    EXPECT_EQ(log.lines(), (Lines{"Keychain: Token not found, attempting to add new one.",
-                                  "Keychain: Error adding new token - -61. Write permissions "
-                                  "error."}));
-
-    log.clear();
     EXPECT_FALSE(store.saveToken(std::string("bad\xff", 4)));
-    EXPECT_EQ(log.lines(), (Lines{"Keychain: Failed to convert token to data."}));
+    EXPECT_TRUE(secrets.secrets.empty());
+    EXPECT_EQ(log.lines(),
+              (Lines{"Keychain: Error updating token - -25293. The keyring is locked.",
+                     "Keychain: Update failed due to an authorization/ownership issue.",
+                     "Keychain: Error updating token - -25308. Unknown error",
+                     "Keychain: Token not found, attempting to add new one.",
+                     "Keychain: Error adding new token - -25308. No Secret Service.",
+                     "Keychain: Failed to convert token to data."}));
 }
 
 TEST_F(KeychainTokenStoreTest, LoadOutcomes) {
     EXPECT_EQ(store.loadToken(), std::nullopt);
-    EXPECT_EQ(log.lines(), (Lines{"Keychain: Token not found."}));
-
-    log.clear();
-    keychain.forcedStatus["copyMatching"] = -25308;
+    secrets.storeToken(std::string("\xC3\x28"));
     EXPECT_EQ(store.loadToken(), std::nullopt);
-    EXPECT_EQ(log.lines(), (Lines{"Keychain: Error loading token - -25308. Unknown error"}));
-    keychain.forcedStatus.clear();
-
-    log.clear();
-    keychain.items["com.mendwell.authtoken/sessionToken"] = {{0xC3, 0x28}, std::nullopt};
+    secrets.forced["lookup"] = {SecretStatus::Unavailable, ""};
     EXPECT_EQ(store.loadToken(), std::nullopt);
-    EXPECT_EQ(log.lines(), (Lines{"Keychain: Failed to convert loaded data to token string."}));
-
-    log.clear();
-    keychain.storeToken("abc");
-    keychain.copyMatchingReturnsNonData = true;
-    EXPECT_EQ(store.loadToken(), std::nullopt);
-    EXPECT_EQ(log.lines(), (Lines{"Keychain: Failed to convert loaded data to token string."}));
-
-    log.clear();
-    keychain.copyMatchingReturnsNonData = false;
-    EXPECT_EQ(store.loadToken(), "abc");
-    EXPECT_EQ(log.lines(), (Lines{"Keychain: Token loaded successfully."}));
+    EXPECT_EQ(log.lines(), (Lines{"Keychain: Token not found.",
+                                  "Keychain: Failed to convert loaded data to token string.",
+                                  "Keychain: Error loading token - -25308. Unknown error"}));
 }
 
 TEST_F(KeychainTokenStoreTest, DeleteOutcomes) {
     EXPECT_TRUE(store.deleteToken());  // nothing stored still counts as deleted
-    keychain.storeToken("abc");
+    secrets.storeToken("abc");
     EXPECT_TRUE(store.deleteToken());
-    EXPECT_EQ(keychain.storedToken(), std::nullopt);
+    EXPECT_EQ(secrets.token(), std::nullopt);
+    secrets.storeToken("abc");
+    secrets.forced["remove"] = {SecretStatus::Refused, ""};
+    EXPECT_FALSE(store.deleteToken());
+    secrets.forced["remove"] = {SecretStatus::Unavailable, "gone"};
+    EXPECT_FALSE(store.deleteToken());
+    EXPECT_EQ(secrets.token(), "abc");
     EXPECT_EQ(log.lines(), (Lines{"Keychain: Token deleted successfully (or was not found).",
-                                  "Keychain: Token deleted successfully (or was not found)."}));
-
-    log.clear();
-    keychain.storeToken("abc");
-    keychain.forcedStatus["remove"] = -25293;
-    EXPECT_FALSE(store.deleteToken());
-    EXPECT_EQ(log.lines(), (Lines{"Keychain: Error deleting token - -25293. Unknown error",
+                                  "Keychain: Token deleted successfully (or was not found).",
+                                  "Keychain: Error deleting token - -25293. Unknown error",
                                   "Keychain: Delete failed due to an authorization/ownership "
-                                  "issue."}));
-    EXPECT_EQ(keychain.storedToken(), "abc");
-
-    log.clear();
-    keychain.forcedStatus["remove"] = -4;
-    EXPECT_FALSE(store.deleteToken());
-    EXPECT_EQ(log.lines(), (Lines{"Keychain: Error deleting token - -4. Unknown error"}));
+                                  "issue.",
+                                  "Keychain: Error deleting token - -25308. gone"}));
 }
 
 }  // namespace

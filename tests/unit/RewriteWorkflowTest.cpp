@@ -8,113 +8,102 @@ namespace velmora {
 namespace {
 
 using platform::AlertStyle;
+using platform::Keystroke;
 using Formats = std::vector<std::pair<std::string, std::string>>;
-constexpr std::uint64_t kCmd = platform::eventFlagMaskCommand;
 
-// A signed-in application whose focused "application" copies its selection on Command-C and
-// records what it would paste on Command-V. The clipboard starts with text and an image.
+constexpr const char* kChat = "https://api.test/api/chat";
+
+// A signed-in application whose focused application has "selected text" selected, and whose
+// clipboard holds text and an image.
 class RewriteWorkflowTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        t.keyEvents.onPost = [this](const platform::KeyEvent& e) {
-            if (!e.keyDown && e.flags == kCmd && e.keyCode == 8 && selection) {
-                t.clipboard.setText(*selection);
-            } else if (!e.keyDown && e.flags == kCmd && e.keyCode == 9) {
-                pastes.push_back(t.clipboard.text().value_or(""));
-            }
-        };
-        t.clipboard.contents.formats = earlier;
-    }
+    void SetUp() override { d.clipboard = {earlier, {}}; }
+
     AppDelegate& app() { return h.delegate(); }
-    // Indexes of the chat requests (the update check may add others).
-    std::vector<std::size_t> chats() const {
-        std::vector<std::size_t> found;
-        for (std::size_t i = 0; i < t.http.requests.size(); ++i) {
-            if (t.http.requests[i]->request.url == "https://api.test/api/chat")
-                found.push_back(i);
-        }
-        return found;
+    std::vector<std::size_t> chats() const { return t.http.to(kChat); }
+    nlohmann::json sent() const {
+        return nlohmann::json::parse(*t.http.requests.at(chats().back())->request.body);
     }
-    std::string sentPrompt() const {
-        return nlohmann::json::parse(*t.http.requests[chats().back()]->request.body)["prompt"];
+    void trigger(double thenRun = 0.3) {
+        d.press();
+        h.run(thenRun);
     }
-    void trigger(double thenAdvance = 0.3) {
-        app().hotkeyTriggered();
-        t.queue.advance(thenAdvance);
-    }
-    void respond(int status, const std::string& body) {
+    void respond(int status, const std::string& body, double thenRun = 1.0) {
         t.http.respond(chats().back(), status, body);
-        t.queue.advance(1.0);
+        h.run(thenRun);
     }
     void expectAlert(std::size_t i, const char* title, const std::string& text, AlertStyle style) {
         ASSERT_LT(i, t.alerts.shown.size());
-        EXPECT_EQ(t.alerts.shown[i].request.messageText, title);
-        EXPECT_EQ(t.alerts.shown[i].request.informativeText, text);
+        EXPECT_EQ(t.alerts.shown[i].request.title, title);
+        EXPECT_EQ(t.alerts.shown[i].request.message, text);
         EXPECT_EQ(t.alerts.shown[i].request.style, style);
     }
-    std::size_t keysPosted() const { return t.keyEvents.posted.size(); }
 
     testing::AppHarness h;
     testing::TestPlatform& t = h.test;
-    const Formats earlier{{testing::TestClipboard::kTextFormat, "earlier"}, {"image/png", "PNG"}};
-    std::optional<std::string> selection = "selected text";
-    std::vector<std::string> pastes;
+    testing::FakeDesktop& d = t.desktop;
+    const Formats earlier{{"text/plain", "earlier"}, {"image/png", "PNG"}};
 };
 
 TEST_F(RewriteWorkflowTest, SuccessfulRewriteFollowsItsTimeline) {
     h.launchSignedIn("tok");
     app().setWritingStyle("concise");
-    const std::size_t icons = h.statusItem().images.size();
     h.log.clear();
 
-    app().hotkeyTriggered();
-    EXPECT_EQ(keysPosted(), 0u) << "the copy is queued, HUD first";
-    t.queue.runUntilIdle();
-    EXPECT_EQ(t.panel()->contents.back().message, "Velmoraing...");
-    EXPECT_EQ(t.panel()->contents.back().systemImage, "sparkles");
-    ASSERT_EQ(keysPosted(), 2u);
-    const double copyUp = t.keyEvents.posted[1].time;
-    EXPECT_NEAR(copyUp - t.keyEvents.posted[0].time, 0.01, 1e-9);
+    ASSERT_TRUE(d.press());
+    EXPECT_TRUE(d.typed.empty()) << "the copy waits for a later turn, the panel first";
+    h.run();
+    EXPECT_EQ(t.windows.panel->content.message, "Velmoraing...");
+    EXPECT_EQ(t.windows.panel->content.symbol, "sparkles");
+    ASSERT_EQ(d.typed.size(), 1u);
+    EXPECT_EQ(d.typed[0].first, Keystroke::Copy);
+    const double copied = d.typed[0].second;
 
-    // Read 0.05 s + 0.15 s after the copy key-up; first frame 0.5 s after sending, not before.
-    t.queue.advance(copyUp + 0.195 - t.queue.now());
+    // Read 0.05 s + 0.15 s after the copy; the first frame 0.5 s after sending, not before.
+    h.run(copied + 0.199 - t.queue.now());
     EXPECT_TRUE(chats().empty());
-    t.queue.advance(0.01 + 0.49);
+    h.run(0.002);
     ASSERT_EQ(chats().size(), 1u);
+    const double sentAt = t.queue.now();
+    const std::size_t icons = h.statusItem().images.size();
+    h.run(0.49);
     EXPECT_EQ(h.statusItem().images.size(), icons);
-    t.queue.advance(0.01);
-    EXPECT_EQ(h.statusItem().image->name, "circle.dotted");
-    EXPECT_EQ(h.statusItem().image->accessibilityDescription, "Processing...");
-    t.queue.advance(1.0);
-    EXPECT_EQ(h.statusItem().image->name, "circle.dotted.circle.fill");
+    h.run(0.02);
+    EXPECT_EQ(h.statusItem().images.back(), "circle.dotted");
+    h.run(1.0);
+    EXPECT_EQ(h.statusItem().images.back(), "circle.dotted.circle.fill");
 
-    const auto body = nlohmann::json::parse(*t.http.requests[0]->request.body);
-    EXPECT_EQ(body["prompt"], "selected text");
-    EXPECT_EQ(body["user_instructions"],
-              "Rewrite this text to be more concise. Remove unnecessary words and make it shorter "
-              "while keeping all important information.");
+    const auto& request = t.http.requests[chats()[0]]->request;
+    EXPECT_EQ(request.method, "POST");
+    EXPECT_EQ(sent()["prompt"], "selected text");
+    const std::string concise =
+        "Rewrite this text to be more concise. Remove unnecessary words and make it shorter "
+        "while keeping all important information.";
+    EXPECT_EQ(sent()["user_instructions"], concise);
+    EXPECT_GT(t.queue.now(), sentAt);
 
-    t.http.respond(0, 200, R"({"response":" rewritten\n"})");
-    t.queue.runUntilIdle();
-    EXPECT_EQ(h.statusItem().image->name, "AppIcon");
-    ASSERT_EQ(keysPosted(), 4u);
-    EXPECT_EQ(t.keyEvents.posted[3].event.keyCode, 9);
-    EXPECT_EQ(pastes, std::vector<std::string>{"rewritten"});
-    // The restore comes 0.1 s after the paste completion, 0.15 s after the paste key-up.
-    t.queue.advance(t.keyEvents.posted[3].time + 0.145 - t.queue.now());
-    EXPECT_EQ(t.clipboard.text(), "rewritten");
-    t.queue.advance(0.01);
-    EXPECT_EQ(t.clipboard.contents.formats, earlier);
-    t.queue.advance(0.3);
-    EXPECT_FALSE(t.panel()->onScreen);
+    t.http.respond(chats()[0], 200, R"({"response":" rewritten\n"})");
+    h.run();
+    EXPECT_EQ(h.statusItem().images.back(), "AppIcon");
+    ASSERT_EQ(d.typed.size(), 2u);
+    EXPECT_EQ(d.typed[1].first, Keystroke::Paste);
+    EXPECT_EQ(d.pasted, std::vector<std::string>{"rewritten"});
+    // The clipboard comes back 0.1 s after the paste's completion, 0.15 s after the paste.
+    h.run(d.typed[1].second + 0.149 - t.queue.now());
+    EXPECT_EQ(d.text(), "rewritten");
+    h.run(0.002);
+    EXPECT_EQ(d.clipboard.formats, earlier);
+    h.run(0.3);
+    EXPECT_FALSE(t.windows.panel->onScreen);
     EXPECT_TRUE(t.alerts.shown.empty());
     EXPECT_EQ(
         h.log.lines(),
         (std::vector<std::string>{
-            "AppDelegate: hotkeyTriggered called", "Copied text (13 chars). Processing...",
+            "HotkeyManager: Carbon hotkey triggered!", "AppDelegate: hotkeyTriggered called",
+            "Copied text (13 chars). Processing...",
             "Calling Local Proxy with Provider: google, Model: "
             "gemini-2.5-flash-preview-05-20...",
-            "Using user_instructions: " + body["user_instructions"].get<std::string>(),
+            "Using user_instructions: " + concise,
             "Payload provider: google, model: gemini-2.5-flash-preview-05-20",
             "Successfully received AI response (9 chars).", "AI Response placed on pasteboard.",
             "Processing complete. Pasteboard restored."}));
@@ -127,45 +116,53 @@ TEST_F(RewriteWorkflowTest, SecondTriggerCancelsWhileCopyingAndWhileWaiting) {
     EXPECT_TRUE(h.log.contains("Aborting current text processing..."));
     EXPECT_TRUE(h.log.contains("Processing was cancelled during copy operation."));
     EXPECT_TRUE(chats().empty());
-    EXPECT_EQ(t.clipboard.contents.formats, earlier);
+    EXPECT_EQ(d.clipboard.formats, earlier);
     expectAlert(0, "Processing Cancelled", "Previous text processing was cancelled.",
                 AlertStyle::Informational);
 
-    trigger(0.8);  // third trigger: a new rewrite, animating
-    EXPECT_EQ(h.statusItem().image->name, "circle.dotted");
+    trigger(0.8);  // the third trigger starts a new rewrite
+    EXPECT_EQ(h.statusItem().images.back(), "circle.dotted");
     trigger(1.0);
     EXPECT_TRUE(t.http.requests[chats()[0]]->cancelled);
-    EXPECT_TRUE(h.log.contains("API request was cancelled."));
-    EXPECT_EQ(h.statusItem().image->name, "AppIcon");
-    EXPECT_FALSE(t.panel()->onScreen);
-    // The cancelled result's own restore leaves what the abort put back.
-    EXPECT_EQ(t.clipboard.contents.formats, earlier);
+    EXPECT_EQ(h.statusItem().images.back(), "AppIcon");
+    EXPECT_FALSE(t.windows.panel->onScreen);
+    EXPECT_EQ(d.clipboard.formats, earlier);
     EXPECT_EQ(t.alerts.titles(),
               (std::vector<std::string>{"Processing Cancelled", "Processing Cancelled"}));
-    EXPECT_EQ(keysPosted(), 4u);
+    EXPECT_EQ(d.typed.size(), 2u) << "two copies, no paste";
 }
 
-TEST_F(RewriteWorkflowTest, TheCopyDecidesTheSelection) {
+TEST_F(RewriteWorkflowTest, AnAnswerArrivingWithTheCancellingPressIsDropped) {
     h.launchSignedIn();
-    selection.reset();
     trigger();
-    EXPECT_EQ(sentPrompt(), "earlier") << "text already on the clipboard is taken";
+    // The answer arrives while the press that cancels waits to run.
+    d.press();
+    t.http.respond(chats()[0], 200, R"({"response":"late answer"})");
+    h.run(1.0);
+    EXPECT_TRUE(h.log.contains("Aborting current text processing..."));
+    EXPECT_TRUE(d.pasted.empty());
+    EXPECT_EQ(d.clipboard.formats, earlier);
+    EXPECT_FALSE(app().isProcessingText());
+}
 
-    t.queue.advance(1.0);
-    t.http.respond(chats().back(), 200, R"({"response":"x"})");
-    t.queue.advance(1.0);
-    t.clipboard.clear();
+TEST_F(RewriteWorkflowTest, NothingSelectedSendsNothing) {
+    h.launchSignedIn();
+    d.selection.reset();
     trigger(1.0);
+    EXPECT_TRUE(chats().empty()) << "the earlier clipboard text is not the selection";
     EXPECT_TRUE(h.log.contains("Failed to copy text or no text selected."));
-    EXPECT_EQ(chats().size(), 1u);
-    EXPECT_TRUE(t.clipboard.contents.empty());
-    EXPECT_FALSE(t.panel()->onScreen);
     expectAlert(0, "No Text Selected",
                 "Could not detect any selected text to process. Please select text and try again.",
                 AlertStyle::Warning);
+    EXPECT_EQ(d.clipboard.formats, earlier);
+    EXPECT_FALSE(t.windows.panel->onScreen);
+
+    d.clipboard = {};
+    trigger(1.0);
+    EXPECT_TRUE(d.clipboard.empty()) << "an empty clipboard ends empty";
 }
 
-TEST_F(RewriteWorkflowTest, ResultsThatAreNotAnswersRestoreTheClipboard) {
+TEST_F(RewriteWorkflowTest, AnswersThatCannotBePastedRestoreTheClipboard) {
     h.launchSignedIn();
     trigger();
     respond(200, R"({"response":"the order was cancelled"})");
@@ -173,12 +170,17 @@ TEST_F(RewriteWorkflowTest, ResultsThatAreNotAnswersRestoreTheClipboard) {
     EXPECT_TRUE(t.alerts.shown.empty());
 
     trigger();
-    respond(500, "oops");
-    expectAlert(0, "Processing Error", "Failed to process text. [Error: HTTP 500] - Details: oops",
+    respond(200, R"({"response":"  \n "})");
+    expectAlert(0, "Processing Error", "Failed to process text. [Error: Empty Response]",
                 AlertStyle::Critical);
-    EXPECT_TRUE(pastes.empty());
-    EXPECT_EQ(t.clipboard.contents.formats, earlier);
-    EXPECT_TRUE(app().isSignedIn());
+
+    trigger();
+    respond(500, "oops");
+    expectAlert(1, "Processing Error", "Failed to process text. [Error: HTTP 500] - Details: oops",
+                AlertStyle::Critical);
+    EXPECT_TRUE(d.pasted.empty());
+    EXPECT_EQ(d.clipboard.formats, earlier);
+    EXPECT_TRUE(app().account().isSignedIn());
 }
 
 TEST_F(RewriteWorkflowTest, AuthenticationFailureSignsOut) {
@@ -195,32 +197,30 @@ TEST_F(RewriteWorkflowTest, AuthenticationFailureSignsOut) {
                   "Keychain: Token deleted successfully (or was not found).",
                   "Invalid token successfully deleted from Keychain due to API auth error.",
                   "Saved authentication flag to UserDefaults: false"}));
-    EXPECT_FALSE(app().isAuthenticated() || app().authToken() || t.keychain.storedToken());
+    EXPECT_FALSE(app().account().isAuthenticated || app().account().authToken || t.secrets.token());
     expectAlert(0, "Authentication Error",
                 "Your session has expired or is invalid. Please sign in again.",
                 AlertStyle::Informational);
     EXPECT_EQ(t.alerts.shown.size(), 1u);
-    // The menu follows the sign-out at once instead of offering "Sign out" until the next
-    // rebuild.
+    // The menu follows the sign-out at once.
     EXPECT_TRUE(h.statusItem().find("Sign in"));
-    EXPECT_FALSE(h.statusItem().find("Sign out"));
-    EXPECT_EQ(t.clipboard.contents.formats, earlier);
+    EXPECT_EQ(d.clipboard.formats, earlier);
 
-    // A keychain that refuses the delete still ends signed out.
-    app().setAccountStateForTesting(true, "tok");
-    t.keychain.forcedStatus["remove"] = -25293;
+    // A store that refuses the delete still ends signed out.
+    app().account() = {true, "tok"};
+    t.secrets.forced["remove"] = {platform::SecretStatus::Refused, "locked"};
     trigger();
     respond(401, "");
     EXPECT_TRUE(
         h.log.contains("Warning: Failed to delete invalid token from Keychain after API "
                        "auth error. Proceeding with local sign out."));
-    EXPECT_FALSE(app().isSignedIn());
+    EXPECT_FALSE(app().account().isSignedIn());
 }
 
 TEST_F(RewriteWorkflowTest, RefusalsChangeNothing) {
     h.launch();
     trigger();
-    app().setAccountStateForTesting(true, std::nullopt);
+    app().account() = {true, std::nullopt};
     trigger();
     EXPECT_TRUE(
         h.log.contains("User not authenticated or token missing. Process text action ignored."));
@@ -230,15 +230,38 @@ TEST_F(RewriteWorkflowTest, RefusalsChangeNothing) {
                 "Session token is missing. Please try signing out and in again.",
                 AlertStyle::Warning);
 
-    app().setAccountStateForTesting(true, "tok");
-    t.accessibility.trusted = false;
+    app().account() = {true, "tok"};
+    d.keystrokePermission = platform::Capability::no("Velmora needs an X11 display.");
     trigger();
     EXPECT_TRUE(h.log.contains("Accessibility permissions not granted. Cannot proceed."));
-    EXPECT_EQ(t.alerts.titles().back(), "Permissions Required");
-    EXPECT_EQ(keysPosted(), 0u);
-    EXPECT_EQ(t.panel(), nullptr);
-    EXPECT_EQ(t.clipboard.contents.formats, earlier);
-    EXPECT_FALSE(app().isProcessingText());
+    expectAlert(2, "Permissions Required", "Velmora needs an X11 display.", AlertStyle::Warning);
+    EXPECT_TRUE(d.typed.empty());
+    EXPECT_EQ(t.windows.panel, nullptr);
+    EXPECT_EQ(d.clipboard.formats, earlier);
+}
+
+TEST_F(RewriteWorkflowTest, PressesWhileANoticeIsOpenAreDropped) {
+    h.launch();
+    t.alerts.whileShown = [this] { d.press(); };
+    trigger();  // signed out: a notice, and a press while it is open
+    t.alerts.whileShown = nullptr;
+    h.run(1.0);
+    EXPECT_TRUE(h.log.contains("HotkeyManager: ignored, a Velmora notice or dialog is open."));
+    EXPECT_EQ(t.alerts.titles(), std::vector<std::string>{"Not Signed In"});
+}
+
+TEST_F(RewriteWorkflowTest, ARewriteStartedWhileTheLastOneRestoresKeepsTheUsersClipboard) {
+    h.launchSignedIn();
+    trigger();
+    t.http.respond(chats()[0], 200, R"({"response":"first"})");
+    h.run(0.11);  // pasted; its restore is still to come
+    ASSERT_EQ(d.pasted, std::vector<std::string>{"first"});
+    d.selection = "second selection";
+    trigger();
+    respond(200, R"({"response":"second"})");
+    EXPECT_EQ(d.pasted, (std::vector<std::string>{"first", "second"}));
+    EXPECT_EQ(sent()["prompt"], "second selection");
+    EXPECT_EQ(d.clipboard.formats, earlier);
 }
 
 TEST_F(RewriteWorkflowTest, TerminatingDuringARewriteStopsIt) {
@@ -246,13 +269,14 @@ TEST_F(RewriteWorkflowTest, TerminatingDuringARewriteStopsIt) {
     trigger(0.8);
     h.app.willTerminate();
     EXPECT_TRUE(t.http.requests[chats()[0]]->cancelled);
-    EXPECT_EQ(h.statusItem().image->name, "AppIcon");
-    EXPECT_EQ(t.clipboard.text(), "selected text") << "the clipboard is left as it is";
+    EXPECT_EQ(h.statusItem().images.back(), "AppIcon");
     const std::size_t icons = h.statusItem().images.size();
-    t.queue.advance(2.0);
-    EXPECT_FALSE(t.panel()->onScreen);
-    EXPECT_EQ(h.statusItem().images.back().name, "AppIcon");
-    EXPECT_LE(h.statusItem().images.size(), icons + 1) << "no animation frame after termination";
+    h.run(2.0);
+    EXPECT_FALSE(t.windows.panel->onScreen);
+    for (std::size_t i = icons; i < h.statusItem().images.size(); ++i) {
+        EXPECT_EQ(h.statusItem().images[i], "AppIcon") << "no animation frame after termination";
+    }
+    EXPECT_FALSE(d.bound) << "the shortcut is unbound";
 }
 
 }  // namespace

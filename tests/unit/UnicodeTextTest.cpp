@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/UnicodeText.h"
+#include "base/UnicodeText.h"
 
 namespace velmora {
 namespace {

@@ -3,7 +3,7 @@
 #include <QFile>
 #include <QStringDecoder>
 
-#include "platform/Log.h"
+#include "base/Log.h"
 
 namespace velmora::desktop {
 namespace {

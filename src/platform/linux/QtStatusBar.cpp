@@ -8,7 +8,7 @@
 #include <QSvgRenderer>
 #include <QSystemTrayIcon>
 
-#include "platform/Log.h"
+#include "base/Log.h"
 
 // Resources compiled into a static library must be registered by name, outside any namespace.
 static void initVelmoraResources() {

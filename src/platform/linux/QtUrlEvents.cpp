@@ -10,7 +10,7 @@
 #include <QLocalSocket>
 #include <cstring>
 
-#include "platform/Log.h"
+#include "base/Log.h"
 
 namespace velmora::desktop {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/MainQueue.h"
-#include "platform/Panel.h"
+#include "platform/Windows.h"
 
 namespace velmora {
 
@@ -14,27 +14,22 @@ namespace velmora {
 // point before anything else and reached by every caller through it.
 class HUDManager {
   public:
-    HUDManager(platform::PanelFactory& panels, platform::Screens& screens,
-               platform::MainQueue& mainQueue);
+    HUDManager(platform::Windows& windows, platform::MainQueue& mainQueue)
+        : windows_(windows), mainQueue_(mainQueue) {}
 
     void showHUD(const std::string& message, const std::string& systemImage,
                  std::optional<double> duration = std::nullopt);
     void hideHUD();
 
-    bool hasPanel() const { return hudWindow_ != nullptr; }
-
   private:
-    void centerOnMainScreen();
-
-    platform::PanelFactory& panels_;
-    platform::Screens& screens_;
+    platform::Windows& windows_;
     platform::MainQueue& mainQueue_;
     std::unique_ptr<platform::Panel> hudWindow_;
-    std::shared_ptr<platform::Timer> hideTimer_;
+    std::unique_ptr<platform::Timer> hideTimer_;
     std::uint64_t nextIdentity_ = 1;
 };
 
-// Centres a rectangle of `size` in `visibleFrame`; shared by the HUD and the shortcut editor.
+// The origin that centres a rectangle of `size` in `visibleFrame`.
 platform::Point centeredOrigin(const platform::Rect& visibleFrame, platform::Size size);
 
 }  // namespace velmora

@@ -1,4 +1,4 @@
-#include "app/Url.h"
+#include "base/Url.h"
 
 #include <cctype>
 #include <string_view>

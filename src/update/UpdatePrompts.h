@@ -1,0 +1,32 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/Alerts.h"
+#include "platform/MainQueue.h"
+#include "ui/Notices.h"
+#include "update/AutoUpdateService.h"
+
+namespace velmora {
+
+// What the user sees of an update check: the download offer, or a notice.
+class UpdatePrompts {
+  public:
+    UpdatePrompts(platform::Alerts& alerts, platform::MainQueue& mainQueue, Notices& notices,
+                  std::function<void()> downloadUpdate, std::weak_ptr<void> owner);
+
+    void updateAvailable(const std::string& newestVersion);
+    void noUpdateAvailable(const std::string& runningVersion);
+    void updateCheckFailed(const UpdateCheckError& error);
+
+  private:
+    platform::Alerts& alerts_;
+    platform::MainQueue& mainQueue_;
+    Notices& notices_;
+    std::function<void()> downloadUpdate_;
+    std::weak_ptr<void> owner_;
+};
+
+}  // namespace velmora
