@@ -1,147 +1,145 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 
+#include "ServiceConfig.h"
 #include "ServiceTestSupport.h"
 
 namespace velmora::service::testing {
 namespace {
 
-// The velmora-service program as an operator starts it, with its output read through a pipe.
-class ServiceProcess {
-  public:
-    explicit ServiceProcess(const std::vector<std::string>& args) {
-        int out[2];
-        EXPECT_EQ(pipe(out), 0);
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            dup2(out[1], STDERR_FILENO);
-            close(out[0]);
-            std::vector<char*> argv{const_cast<char*>(VELMORA_SERVICE_BINARY)};
-            for (const auto& arg : args) {
-                argv.push_back(const_cast<char*>(arg.c_str()));
-            }
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        output_ = out[0];
-    }
+TEST(ServiceConfig, TheCommandLineWinsOverTheFileAndSecretsComeFromFiles) {
+    std::string error;
+    const ServiceConfig defaults = parseCommandLine({}, &error)->config;
+    EXPECT_EQ(defaults.listen, "127.0.0.1");
+    EXPECT_EQ(defaults.port, 8443);
+    EXPECT_EQ(defaults.modelMap,
+              (std::map<std::string, std::string>{{kDefaultModel, kDefaultModel}}));
 
-    ~ServiceProcess() {
-        if (pid_ > 0 && !exited_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        close(output_);
-    }
+    TempDir dir;
+    std::ofstream(dir.path() + "/passphrase") << "  s3cret phrase \nsecond line\n";
+    std::ofstream(dir.path() + "/service.conf")
+        << "# comment\n\nport = 9443\nlisten = ::1\nupstream-timeout = 20\n"
+           "model-map = gemini-2.5-flash-preview-05-20 = llama3.2\nmodel-map = small=qwen2.5\n"
+           "passphrase-file = "
+        << dir.path() << "/passphrase\n";
+    const auto parsed = parseCommandLine(
+        {"--config", dir.path() + "/service.conf", "--port=10443", "--upstream-timeout", "0.25"},
+        &error);
+    ASSERT_TRUE(parsed) << error;
+    EXPECT_EQ(parsed->config.port, 10443);
+    EXPECT_EQ(parsed->config.listen, "::1");
+    EXPECT_EQ(parsed->config.upstreamTimeout, 0.25);
+    EXPECT_EQ(parsed->config.passphrase, "s3cret phrase");
+    EXPECT_EQ(parsed->config.modelMap, (std::map<std::string, std::string>{
+                                           {kDefaultModel, "llama3.2"}, {"small", "qwen2.5"}}));
 
-    // Reads output until `pattern` matches it or the program ends; the match's first group.
-    std::optional<std::string> waitFor(const std::regex& pattern) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (std::chrono::steady_clock::now() < deadline) {
-            std::smatch match;
-            if (std::regex_search(text_, match, pattern)) {
+    setenv("XDG_DATA_HOME", "/tmp/xdg", 1);
+    EXPECT_EQ(resolvedDataDir(defaults), "/tmp/xdg/velmora-service");
+    unsetenv("XDG_DATA_HOME");
+}
+
+TEST(ServiceConfig, RejectsWhatItCannotUse) {
+    TempDir dir;
+    std::ofstream(dir.path() + "/bad.conf") << "port = 1\nno equals sign\n";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--port", "70000"}, "port"},
+        {{"--port", "12ab"}, "port"},
+        {{"--upstream-timeout", "0"}, "upstream-timeout"},
+        {{"--auth-delay", "-1"}, "auth-delay"},
+        {{"--upstream-url", "ftp://host"}, "upstream-url"},
+        {{"--model-map", "llama3.2"}, "model-map"},
+        {{"--colour", "blue"}, "unknown setting \"colour\""},
+        {{"--cert"}, "needs a value"},
+        {{"stray"}, "unexpected argument"},
+        {{"--passphrase-file", dir.path() + "/absent"}, "cannot read"},
+        {{"--config", dir.path() + "/bad.conf"}, "line 2: expected key = value"},
+    };
+    for (const auto& [args, reason] : cases) {
+        std::string error;
+        EXPECT_FALSE(parseCommandLine(args, &error)) << args[0];
+        EXPECT_NE(error.find(reason), std::string::npos) << args[0] << ": " << error;
+    }
+}
+
+// velmora-service as an operator starts it, its output going to `output`.
+pid_t launch(std::vector<std::string> args, const std::string& output) {
+    args.insert(args.begin(), VELMORA_SERVICE_BINARY);
+    std::vector<char*> argv;
+    for (auto& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out, STDOUT_FILENO);
+        dup2(out, STDERR_FILENO);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out);
+    return pid;
+}
+
+int exitCode(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string readAll(const std::string& path) {
+    std::ostringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
+}
+
+TEST(ServiceProgram, ExplainsItsFlagsAndMistakes) {
+    TempDir dir;
+    const std::string output = dir.path() + "/output";
+    EXPECT_EQ(exitCode(launch({"--help"}, output)), 0);
+    EXPECT_NE(readAll(output).find("--upstream-url URL"), std::string::npos);
+    EXPECT_EQ(exitCode(launch({"--port", "0"}, output)), 1);
+    EXPECT_NE(readAll(output).find("make-dev-cert.sh"), std::string::npos) << readAll(output);
+    EXPECT_EQ(exitCode(launch({"--port", "nope"}, output)), 2);
+    EXPECT_NE(readAll(output).find("port must be a number"), std::string::npos);
+}
+
+TEST(ServiceProgram, ServesFromAConfigFileAndStopsOnSigterm) {
+    TempDir dir;
+    std::ofstream(dir.path() + "/service.conf")
+        << "port = 0\nversion = 3.1.4\ncert = " << testtls::certificates().certificate
+        << "\nkey = " << testtls::certificates().key << "\ndata-dir = " << dir.path() << "/data\n";
+    const std::string output = dir.path() + "/output";
+    const pid_t program = launch({"--config", dir.path() + "/service.conf"}, output);
+    // Reads the output until `pattern` shows; its first group.
+    const auto waitFor = [&](const std::string& pattern) {
+        std::smatch match;
+        for (int tries = 0; tries < 3000; ++tries) {
+            const std::string text = readAll(output);
+            if (std::regex_search(text, match, std::regex(pattern))) {
                 return match.size() > 1 ? match[1].str() : match[0].str();
             }
-            pollfd fd{output_, POLLIN, 0};
-            if (poll(&fd, 1, 500) > 0) {
-                char buffer[4096];
-                const ssize_t got = read(output_, buffer, sizeof(buffer));
-                if (got <= 0) {
-                    break;
-                }
-                text_.append(buffer, static_cast<size_t>(got));
-            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        return std::nullopt;
-    }
-
-    // Sends `sig` (none: just waits) and returns the exit status.
-    int finish(int sig = 0) {
-        if (sig) {
-            kill(pid_, sig);
-        }
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        exited_ = true;
-        drain();
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    const std::string& output() const { return text_; }
-
-  private:
-    // Reads the rest of the output of a program that has ended.
-    void drain() {
-        char buffer[4096];
-        ssize_t got;
-        while ((got = read(output_, buffer, sizeof(buffer))) > 0) {
-            text_.append(buffer, static_cast<size_t>(got));
-        }
-    }
-
-    pid_t pid_ = -1;
-    int output_ = -1;
-    bool exited_ = false;
-    std::string text_;
-};
-
-TEST(ServiceProgram, HelpListsTheFlags) {
-    ServiceProcess program({"--help"});
-    EXPECT_EQ(program.finish(), 0);
-    EXPECT_NE(program.output().find("Usage: velmora-service"), std::string::npos);
-    EXPECT_NE(program.output().find("--upstream-url URL"), std::string::npos);
-}
-
-TEST(ServiceProgram, ExplainsAMissingCertificateOrBadFlag) {
-    ServiceProcess noCert({"--port", "0"});
-    EXPECT_EQ(noCert.finish(), 1);
-    EXPECT_NE(noCert.output().find("make-dev-cert.sh"), std::string::npos) << noCert.output();
-
-    ServiceProcess badFlag({"--port", "nope"});
-    EXPECT_EQ(badFlag.finish(), 2);
-    EXPECT_NE(badFlag.output().find("port must be a number"), std::string::npos);
-}
-
-TEST(ServiceProgram, RunsFromAConfigFileAndStopsOnSigterm) {
-    TempDir dir;
-    const std::string file = dir.path() + "/service.conf";
-    std::ofstream(file) << "port = 0\n"
-                           "cert = "
-                        << testCertificates().cert
-                        << "\n"
-                           "key = "
-                        << testCertificates().key
-                        << "\n"
-                           "data-dir = "
-                        << dir.path()
-                        << "/data\n"
-                           "version = 3.1.4\n";
-    ServiceProcess program({"--config", file});
-    const auto port =
-        program.waitFor(std::regex("velmora-service listening on https://127\\.0\\.0\\.1:(\\d+)"));
-    ASSERT_TRUE(port) << program.output();
-    EXPECT_NE(program.output().find("No model backend configured"), std::string::npos);
-
-    httplib::Client client("https://127.0.0.1:" + *port);
-    client.set_ca_cert_path(testCertificates().ca.c_str());
-    client.enable_server_certificate_verification(true);
-    auto version = client.Get("/latest/version.json");
-    ASSERT_TRUE(version) << httplib::to_string(version.error());
+        return std::string();
+    };
+    const std::string port = waitFor("velmora-service listening on https://127\\.0\\.0\\.1:(\\d+)");
+    ASSERT_FALSE(port.empty()) << readAll(output);
+    auto version = clientFor(std::stoi(port))->Get("/latest/version.json");
+    ASSERT_TRUE(version);
     EXPECT_EQ(version->body, "{\"version\":\"3.1.4\"}");
-    EXPECT_TRUE(program.waitFor(std::regex("GET /latest/version.json 200 \\d+ ms\n")));
+    EXPECT_FALSE(waitFor("GET /latest/version.json 200 \\d+ ms\n").empty());
 
-    EXPECT_EQ(program.finish(SIGTERM), 0) << program.output();
+    kill(program, SIGTERM);
+    EXPECT_EQ(exitCode(program), 0) << readAll(output);
     EXPECT_TRUE(std::filesystem::exists(dir.path() + "/data/tokens.sqlite3"));
 }
 

@@ -2,90 +2,62 @@
 
 #include <httplib.h>
 
-#include <condition_variable>
-#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "ServiceConfig.h"
+#include "TestTls.h"
 #include "VelmoraService.h"
 
 namespace velmora::service::testing {
 
-// A directory under the system's temp dir, removed with everything in it.
+// A directory under /tmp, removed with everything in it.
 class TempDir {
   public:
     TempDir();
     ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
 
   private:
     std::string path_;
 };
 
-// A CA and server certificate for 127.0.0.1, made once per test process by make-dev-cert.sh.
-struct CertFiles {
-    std::string ca;
-    std::string cert;
-    std::string key;
-};
-const CertFiles& testCertificates();
-
-// A chat-completions backend on loopback whose answers the test scripts. It records every
-// request it receives.
+// A chat-completions backend on loopback that answers as the test says and records each request.
 class ScriptedUpstream {
   public:
-    using Script = std::function<void(const httplib::Request&, httplib::Response&)>;
-
     ScriptedUpstream();
-    ~ScriptedUpstream();
-
-    // Base URL to configure as the service's upstream-url.
     std::string baseUrl() const;
-    void setScript(Script script);
-    // Answers every request with `content` as the first choice's message.
+    void reply(int status, std::string body);
+    // Answers with `content` as the first choice's message.
     void answerWith(const std::string& content);
-    // Holds every request until the upstream is destroyed.
-    void hang();
 
-    struct Received {
-        std::string path;
-        std::string authorization;
-        std::string body;
-    };
-    std::vector<Received> received() const;
+    testtls::Recorder<httplib::Request> received;
 
   private:
     httplib::Server server_;
-    int port_ = 0;
-    std::thread thread_;
-    mutable std::mutex mutex_;
-    std::condition_variable released_;
-    bool releasing_ = false;
-    Script script_;
-    std::vector<Received> received_;
+    std::mutex mutex_;
+    int status_ = 500;
+    std::string body_;
+    std::optional<testtls::ServingThread> serving_;
 };
 
-// velmora-service in this process, on a free port of 127.0.0.1, with the test certificate and
-// its own data directory unless the config names one.
+// A client of 127.0.0.1:`port` that verifies the server against the test authority.
+std::unique_ptr<httplib::Client> clientFor(int port);
+
+// velmora-service in this process on a free port, with its own data directory unless the config
+// names one.
 class RunningService {
   public:
     explicit RunningService(ServiceConfig config);
     ~RunningService();
 
-    // A client that trusts the test CA and verifies the server.
-    std::unique_ptr<httplib::Client> client() const;
-    int port() const { return port_; }
-    const ServiceConfig& config() const { return service_->config(); }
-
+    std::unique_ptr<httplib::Client> client() const { return clientFor(port_); }
     // Posts a chat request with the given bearer token (none when empty).
     httplib::Result postChat(const std::string& body, const std::string& token) const;
-    // Signs in with `passphrase` on the page; the token from the redirect, or empty.
+    // Signs in with `passphrase`; the token from the redirect, or empty.
     std::string signIn(const std::string& passphrase) const;
 
   private:
@@ -95,26 +67,19 @@ class RunningService {
     std::thread thread_;
 };
 
-// Records the service's log lines while it exists.
-class LogRecorder {
+// The service's log lines while it exists.
+class LogLines : public testtls::Recorder<std::string> {
   public:
-    LogRecorder();
-    ~LogRecorder();
-    // The server logs a request after answering it, so tests wait for the line.
-    bool waitForLine(const std::string& part) const;
-    std::string text() const;
-
-  private:
-    mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
-    std::vector<std::string> lines_;
+    LogLines();
+    ~LogLines();
+    // Every line so far, once one holds `part`: the server logs a request after answering it.
+    std::string waitForLine(const std::string& part);
 };
 
-// A config with the test certificate, port 0 and a short auth delay.
+// The test certificate, port 0, the passphrase "pw" and a short delay after a wrong one.
 ServiceConfig testConfig();
 
-// A valid request body for the catalog's default model.
-std::string chatBody(const std::string& prompt,
-                     const std::string& instructions = "Make this concise.");
+// A valid request for the catalog's default model.
+std::string chatBody(const std::string& prompt, const std::string& instructions = "Be brief.");
 
 }  // namespace velmora::service::testing

@@ -6,18 +6,16 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <thread>
 #include <vector>
 
 #include "api/ServiceEndpoints.h"
-#include "platform/linux/LinuxServices.h"
+#include "platform/linux/CurlHttpSession.h"
 
 namespace velmora::desktop {
 namespace {
@@ -270,10 +268,12 @@ class Core {
         } else {
             curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str());
         }
-        if (request.body) {
+        // A POST always gets its fields: without them libcurl would read the body from stdin.
+        if (request.body || request.method == "POST") {
+            const char* body = request.body ? request.body->data() : "";
             curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
-                             static_cast<curl_off_t>(request.body->size()));
-            curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.body->data());
+                             static_cast<curl_off_t>(request.body ? request.body->size() : 0));
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body);
         }
         for (const auto& [name, value] : request.headers) {
             // "Name;" is libcurl's way of sending a header with an empty value.
@@ -307,33 +307,30 @@ class Core {
     static void finish(Transfer& transfer, CURLcode code) {
         auto completion = std::move(transfer.completion);
         if (transfer.cancelled->load()) {
-            completion(std::nullopt, std::nullopt,
-                       platform::HttpError{platform::httpErrorCancelled, "cancelled"});
+            completion(std::nullopt, std::nullopt, platform::HttpError{true, "cancelled"});
             return;
         }
         if (transfer.bodyTooLarge) {
             completion(std::nullopt, std::nullopt,
-                       platform::HttpError{static_cast<int>(code), kBodyTooLargeDescription});
+                       platform::HttpError{false, kBodyTooLargeDescription});
             return;
         }
         if (transfer.stalled) {
             completion(std::nullopt, std::nullopt,
-                       platform::HttpError{CURLE_OPERATION_TIMEDOUT,
-                                           stallDescription(transfer.stallLimitSeconds)});
+                       platform::HttpError{false, stallDescription(transfer.stallLimitSeconds)});
             return;
         }
         if (code != CURLE_OK) {
             const std::string description =
                 transfer.errorBuffer[0] ? transfer.errorBuffer : curl_easy_strerror(code);
-            completion(std::nullopt, std::nullopt,
-                       platform::HttpError{static_cast<int>(code), description});
+            completion(std::nullopt, std::nullopt, platform::HttpError{false, description});
             return;
         }
         long status = 0;
         curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status);
         std::optional<platform::HttpResponse> response;
         if (status > 0) {
-            response = platform::HttpResponse{true, static_cast<int>(status)};
+            response = platform::HttpResponse{static_cast<int>(status)};
         }
         completion(std::move(transfer.body), response, std::nullopt);
     }

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/Http.h"
+
+namespace velmora::desktop {
+
+// The process's one HTTPS session (libcurl). `timeoutSeconds` counts time without progress.
+std::unique_ptr<platform::HttpSession> makeHttpSession(double timeoutSeconds = 60.0);
+
+}  // namespace velmora::desktop
