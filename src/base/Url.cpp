@@ -129,47 +129,28 @@ std::optional<Url> Url::parse(const std::string& text) {
     std::string rest = text.substr(colon + 1);
 
     if (const std::size_t hash = rest.find('#'); hash != std::string::npos) {
-        url.fragment = rest.substr(hash + 1);
         rest.resize(hash);
     }
     if (const std::size_t question = rest.find('?'); question != std::string::npos) {
         url.query = rest.substr(question + 1);
         rest.resize(question);
     }
-    if (rest.rfind("//", 0) == 0) {
-        const std::size_t slash = rest.find('/', 2);
-        std::string authority =
-            rest.substr(2, slash == std::string::npos ? std::string::npos : slash - 2);
-        url.path = slash == std::string::npos ? std::string() : rest.substr(slash);
-        if (const std::size_t at = authority.rfind('@'); at != std::string::npos) {
-            authority = authority.substr(at + 1);
-        }
-        const std::size_t portColon = authority.rfind(':');
-        const bool bracketed = !authority.empty() && authority.front() == '[';
-        const std::size_t closing = authority.find(']');
-        if (portColon != std::string::npos &&
-            (!bracketed || (closing != std::string::npos && portColon > closing))) {
-            const std::string port = authority.substr(portColon + 1);
-            authority.resize(portColon);
-            if (!port.empty()) {
-                int value = 0;
-                for (char c : port) {
-                    if (!std::isdigit(static_cast<unsigned char>(c)) || value > 65535) {
-                        return std::nullopt;
-                    }
-                    value = value * 10 + (c - '0');
-                }
-                if (value > 65535) {
-                    return std::nullopt;
-                }
-                url.port = value;
-            }
-        }
-        if (!authority.empty()) {
-            url.host = authority;
-        }
-    } else {
+    if (!rest.starts_with("//")) {
         url.path = rest;
+        return url;
+    }
+    const std::size_t slash = rest.find('/', 2);
+    std::string authority = rest.substr(2, slash == std::string::npos ? slash : slash - 2);
+    url.path = slash == std::string::npos ? std::string() : rest.substr(slash);
+    // The host is what is left of the authority without the user and the port.
+    authority.erase(0, authority.rfind('@') + 1);
+    const std::size_t portColon = authority.rfind(':');
+    const std::size_t bracket = authority.rfind(']');
+    if (portColon != std::string::npos && (bracket == std::string::npos || portColon > bracket)) {
+        authority.resize(portColon);
+    }
+    if (!authority.empty()) {
+        url.host = authority;
     }
     return url;
 }

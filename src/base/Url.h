@@ -11,11 +11,9 @@ namespace velmora {
 // absolute URL or holds characters a URL may not contain (spaces, controls).
 struct Url {
     std::string scheme;
-    std::optional<std::string> host;  // as written
-    std::optional<int> port;
+    std::optional<std::string> host;  // as written, without the user and the port
     std::string path;                  // as written (still percent-encoded)
     std::optional<std::string> query;  // without the "?"
-    std::optional<std::string> fragment;
     std::string absoluteString;  // the text parsed
 
     static std::optional<Url> parse(const std::string& text);
