@@ -140,15 +140,8 @@ std::optional<Url> Url::parse(const std::string& text) {
         return url;
     }
     const std::size_t slash = rest.find('/', 2);
-    std::string authority = rest.substr(2, slash == std::string::npos ? slash : slash - 2);
+    const std::string authority = rest.substr(2, slash == std::string::npos ? slash : slash - 2);
     url.path = slash == std::string::npos ? std::string() : rest.substr(slash);
-    // The host is what is left of the authority without the user and the port.
-    authority.erase(0, authority.rfind('@') + 1);
-    const std::size_t portColon = authority.rfind(':');
-    const std::size_t bracket = authority.rfind(']');
-    if (portColon != std::string::npos && (bracket == std::string::npos || portColon > bracket)) {
-        authority.resize(portColon);
-    }
     if (!authority.empty()) {
         url.host = authority;
     }

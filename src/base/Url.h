@@ -11,10 +11,10 @@ namespace velmora {
 // absolute URL or holds characters a URL may not contain (spaces, controls).
 struct Url {
     std::string scheme;
-    std::optional<std::string> host;  // as written, without the user and the port
+    std::optional<std::string> host;   // the authority as written (a port or user included)
     std::string path;                  // as written (still percent-encoded)
     std::optional<std::string> query;  // without the "?"
-    std::string absoluteString;  // the text parsed
+    std::string absoluteString;        // the text parsed
 
     static std::optional<Url> parse(const std::string& text);
 };

@@ -23,7 +23,7 @@ constexpr StyleEntry kStyleEntries[] = {
 }  // namespace
 
 void StatusMenu::resetStatusIcon() {
-    item_->setImage("AppIcon", "Velmora");
+    item_->setImage("AppIcon", "");
 }
 
 void StatusMenu::showProcessingFrame(const std::string& symbol) {

@@ -157,6 +157,9 @@ TEST(MenuManager, ForwardsOnlyWhenSignedInAndGivenText) {
     EXPECT_EQ(checkedStyles(h), std::vector<std::string>{"Custom prompt"});
     menu.editShortcutWrapper(item);
     EXPECT_TRUE(h.test.windows.editor);
+    menu.processSelectedTextWrapper(item);
+    h.run();
+    EXPECT_TRUE(app.isProcessingText());
 }
 
 }  // namespace

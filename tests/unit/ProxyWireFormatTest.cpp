@@ -35,6 +35,8 @@ TEST(ProxyWireFormat, RequestsRoundTripAnyText) {
                        "b",
                        "g", "m", "i"});
     ASSERT_TRUE(replaced);
+    EXPECT_FALSE(decodeRequest("not json"));
+    EXPECT_FALSE(decodeRequest(R"({"prompt":"p","provider":"g","model":"m"})"));
     EXPECT_EQ(decodeRequest(*replaced)->prompt,
               "a\xEF\xBF\xBD"
               "b");
@@ -74,6 +76,8 @@ TEST(ProxyWireFormat, ResponsesUnescapeEveryJsonEscape) {
               std::string("\"\\/\b\f\n\r\t\xC3\xA9\xC3\xA9\0x", 14));
     EXPECT_EQ(decodedText(R"({"response":"\u6771\ud83d\ude00\uD83D\uDC4D"})"),
               "\xE6\x9D\xB1\xF0\x9F\x98\x80\xF0\x9F\x91\x8D");
+    EXPECT_EQ(decodedText(R"({"response":"\u007f\u0080\u07ff\u0800\uffff"})"),
+              "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF");
     EXPECT_EQ(decodedText("{\"response\":\"caf\xC3\xA9 \xF0\x9F\x91\xA9\xE2\x80\x8D\"}"),
               "caf\xC3\xA9 \xF0\x9F\x91\xA9\xE2\x80\x8D");
     // A member name is compared after unescaping; a longer one is another member.
@@ -122,6 +126,7 @@ TEST(ProxyWireFormat, ResponsesValidateTheWholeBody) {
                                   "{\"n\":0x1,\"response\":\"a\"}",
                                   "{\"n\":NaN,\"response\":\"a\"}",
                                   "{\"n\":tru,\"response\":\"a\"}",
+                                  "{\"n\":flase,\"response\":\"a\"}",
                                   "{\"n\":nul}",
                                   "{\"response\":\"a\"}x",
                                   "{\"response\":\"a\"}{}",

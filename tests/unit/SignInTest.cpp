@@ -61,9 +61,9 @@ TEST_F(SignInTest, AcceptedCallbackStoresTheTokenRebuildsTheMenuThenConfirms) {
     h.launchSignedIn("old-token");
     h.log.clear();
     h.test.application.urlHandler(
-        "velmora://auth/callback?state=s1&token=first%2Bpart%20one%3D&x=1&token=second#frag");
-    EXPECT_EQ(account().authToken, "first+part one=");
-    EXPECT_EQ(h.test.secrets.token(), "first+part one=");
+        "velmora://auth/callback?state=s1&token=first%2Bpart%20one%3D%2f%2F&x=1&token=second#frag");
+    EXPECT_EQ(account().authToken, "first+part one=//");
+    EXPECT_EQ(h.test.secrets.token(), "first+part one=//");
     EXPECT_TRUE(h.test.alerts.shown.empty()) << "the menu and the notice come on a later turn";
     h.run();
     EXPECT_TRUE(h.statusItem().find("Sign out"));
@@ -154,6 +154,7 @@ TEST_F(SignInTest, SignOutClearsEverythingWhateverTheStoreSays) {
                                         "Token successfully deleted from Keychain.",
                                         "Saved authentication flag to UserDefaults: false"}));
     expectNotices({"Signed Out"});
+    EXPECT_EQ(h.test.alerts.shown[0].request.message, "You have been signed out.");
 
     h.test.secrets.forced["remove"] = {SecretStatus::Refused, ""};
     h.delegate().account() = {true, "tok"};
