@@ -11,10 +11,12 @@ constexpr std::array<std::string_view, 6> kTextFormats = {
     "UTF8_STRING", "text/plain;charset=utf-8", "text/plain;charset=UTF-8", "text/plain", "STRING",
     "TEXT"};
 
-// Targets of the selection protocol itself, and conversions no one needs kept.
-constexpr std::array<std::string_view, 9> kProtocolTargets = {
-    "TARGETS",          "MULTIPLE",        "TIMESTAMP",     "SAVE_TARGETS",          "DELETE",
-    "INSERT_SELECTION", "INSERT_PROPERTY", "COMPOUND_TEXT", "application/x-qt-image"};
+// Targets of the selection protocol itself, handles to the owner's X resources (gone with it),
+// and conversions no one needs kept.
+constexpr std::array<std::string_view, 12> kProtocolTargets = {
+    "TARGETS", "MULTIPLE",         "TIMESTAMP",       "SAVE_TARGETS",
+    "DELETE",  "INSERT_SELECTION", "INSERT_PROPERTY", "PIXMAP",
+    "BITMAP",  "DRAWABLE",         "COMPOUND_TEXT",   "application/x-qt-image"};
 
 bool contains(const auto& list, std::string_view value) {
     return std::find(list.begin(), list.end(), value) != list.end();
@@ -25,6 +27,10 @@ bool isImage(std::string_view format) {
 }
 
 }  // namespace
+
+bool isProtocolTarget(std::string_view format) {
+    return contains(kProtocolTargets, format);
+}
 
 bool isTextFormat(std::string_view format) {
     return contains(kTextFormats, format) || format.starts_with("text/plain;charset=");
@@ -46,9 +52,8 @@ FormatPlan planSnapshot(const std::vector<std::string>& offered) {
         }
     }
     for (const std::string& format : offered) {
-        const bool keep =
-            format == text || format == image ||
-            (!contains(kProtocolTargets, format) && !isTextFormat(format) && !isImage(format));
+        const bool keep = format == text || format == image ||
+                          (!isProtocolTarget(format) && !isTextFormat(format) && !isImage(format));
         if (!keep) {
             plan.skipped.push_back(format);
         } else if (!contains(plan.read, format)) {

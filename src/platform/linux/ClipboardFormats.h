@@ -22,6 +22,10 @@ struct FormatPlan {
 };
 FormatPlan planSnapshot(const std::vector<std::string>& offered);
 
+// Whether `format` is part of the selection protocol or otherwise meaningless once copied (a
+// handle, a toolkit's in-process object) rather than content the user copied.
+bool isProtocolTarget(std::string_view format);
+
 // Whether `format` is one of the text formats.
 bool isTextFormat(std::string_view format);
 

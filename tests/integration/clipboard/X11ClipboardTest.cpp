@@ -1,0 +1,156 @@
+// Velmora's X11 clipboard against a real Xvfb (tests/support/run-in-session.sh) and real peers:
+// xclip, a Qt program, and owners that misbehave.
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/linux/X11Clipboard.h"
+
+namespace velmora::desktop {
+namespace {
+
+using platform::ClipboardSnapshot;
+using Formats = decltype(ClipboardSnapshot::formats);
+
+// Reads a selection with xclip while our event loop turns to serve it.
+QByteArray xclip(const QString& selection, const QString& target) {
+    QProcess process;
+    process.start("xclip", {"-o", "-selection", selection, "-t", target});
+    while (!process.waitForFinished(1)) {
+        QCoreApplication::processEvents();
+    }
+    return process.readAllStandardOutput();
+}
+
+// Another program holding a selection (see ClipboardOwner.cpp) until the end of the scope.
+struct Peer {
+    explicit Peer(const QStringList& arguments, const QString& program = CLIPBOARD_OWNER) {
+        process.start(program, arguments);
+        EXPECT_TRUE(process.waitForReadyRead(15000));
+    }
+    ~Peer() {
+        process.kill();
+        process.waitForFinished();
+    }
+    QProcess process;
+};
+
+ClipboardSnapshot timedSnapshot(X11Clipboard& clipboard, const char* what) {
+    QElapsedTimer timer;
+    timer.start();
+    ClipboardSnapshot snapshot = clipboard.snapshot();
+    std::printf("[ figures  ] %s: snapshot in %lld ms;", what, timer.elapsed());
+    for (const auto& [format, bytes] : snapshot.formats) {
+        std::printf(" kept %s (%zu bytes);", format.c_str(), bytes.size());
+    }
+    std::printf(" %zu not kept\n", snapshot.notKept.size());
+    return snapshot;
+}
+
+bool contains(const std::vector<std::string>& list, const std::string& item) {
+    return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+TEST(X11Clipboard, AnOwnerThatNeverAnswersCostsAFractionOfASecond) {
+    X11Clipboard clipboard;
+    {
+        Peer mute({"--mute", "UTF8_STRING|unused"});
+        const ClipboardSnapshot snapshot = timedSnapshot(clipboard, "owner answering nothing");
+        EXPECT_EQ(snapshot,
+                  (ClipboardSnapshot{{}, {"the clipboard's formats: no answer in time"}}));
+        EXPECT_EQ(clipboard.text(), std::nullopt);
+    }
+    Peer silent({"UTF8_STRING|kept", "text/html", "image/png"});
+    const ClipboardSnapshot snapshot = timedSnapshot(clipboard, "owner answering TARGETS only");
+    EXPECT_EQ(snapshot.formats, (Formats{{"text/plain", "kept"}}));
+    EXPECT_TRUE(contains(snapshot.notKept, "text/html: no answer in time"));
+    EXPECT_TRUE(contains(snapshot.notKept, "image/png: no answer in time"));
+}
+
+TEST(X11Clipboard, OfALargeImageOnlyOneFormatIsAskedFor) {
+    Peer qt({}, QT_IMAGE_OWNER);
+    X11Clipboard clipboard;
+    const ClipboardSnapshot snapshot = timedSnapshot(clipboard, "3000x2000 image from Qt");
+    EXPECT_TRUE(contains(snapshot.notKept, "image/bmp: conversion skipped"));
+    EXPECT_TRUE(contains(snapshot.notKept, "image/jpeg: conversion skipped"));
+    // Qt writes the PNG on request, which may take longer than the snapshot waits.
+    if (snapshot.formats.empty()) {
+        EXPECT_TRUE(contains(snapshot.notKept, "image/png: no answer in time"));
+    } else {
+        ASSERT_EQ(snapshot.formats.size(), 1U);
+        EXPECT_EQ(snapshot.formats[0].first, "image/png");
+        EXPECT_TRUE(snapshot.formats[0].second.starts_with("\x89PNG"));
+    }
+}
+
+TEST(X11Clipboard, PlainTextWithCrLfComesBackAsTheUsersText) {
+    Peer gtkLike({"text/plain;charset=utf-8|one\r\ntwo\r\n", "text/html|<b>one</b>"});
+    X11Clipboard clipboard;
+    EXPECT_EQ(clipboard.text(), "one\ntwo\n");
+    EXPECT_EQ(clipboard.snapshot().formats,
+              (Formats{{"text/plain", "one\ntwo\n"}, {"text/html", "<b>one</b>"}}));
+}
+
+TEST(X11Clipboard, ServesWhatItHoldsToOtherPrograms) {
+    X11Clipboard clipboard;
+    ASSERT_TRUE(clipboard.availability().available);
+    std::string large;
+    while (large.size() < 1024 * 1024) {
+        large += std::to_string(large.size()) + '\n';
+    }
+    clipboard.setText(large);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(xclip("clipboard", "UTF8_STRING").toStdString(), large);
+    std::printf("[ figures  ] xclip read 1 MiB from us in %lld ms\n", timer.elapsed());
+    const QStringList targets = QString(xclip("clipboard", "TARGETS")).split('\n');
+    for (const char* target : {"TARGETS", "MULTIPLE", "TIMESTAMP", "UTF8_STRING", "STRING"}) {
+        EXPECT_EQ(targets.count(target), 1) << target;
+    }
+
+    const std::string png("\x89PNG\r\n\x1a\n\0\0rest", 14);
+    const ClipboardSnapshot held{
+        {{"text/plain", "héllo\nworld"}, {"image/png", png}, {"text/html", "<i>h</i>"}}, {}};
+    clipboard.restore(held);
+    EXPECT_EQ(xclip("clipboard", "image/png").toStdString(), png);
+    EXPECT_EQ(xclip("clipboard", "text/html"), "<i>h</i>");
+    EXPECT_EQ(xclip("clipboard", "UTF8_STRING").toStdString(), "héllo\nworld");
+    EXPECT_EQ(xclip("clipboard", "STRING"), "h\xe9llo\nworld");
+    EXPECT_EQ(clipboard.snapshot(), held);
+
+    {
+        Peer other({"UTF8_STRING|theirs"});
+        EXPECT_EQ(clipboard.text(), "theirs");
+        clipboard.clear();
+    }
+    EXPECT_EQ(xclip("clipboard", "UTF8_STRING"), "");
+    EXPECT_TRUE(clipboard.snapshot().empty());
+}
+
+TEST(X11Clipboard, PrimarySelection) {
+    X11Clipboard clipboard;
+    clipboard.setPrimaryText("selected ☺");
+    EXPECT_EQ(xclip("primary", "UTF8_STRING").toStdString(), "selected ☺");
+    EXPECT_EQ(clipboard.primaryText(), "selected ☺");
+    Peer terminal({"--primary", "UTF8_STRING|from a terminal"});
+    EXPECT_EQ(clipboard.primaryText(), "from a terminal");
+    EXPECT_EQ(clipboard.text(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace velmora::desktop
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    // The X server resets, refusing connections for a moment, whenever its last client leaves.
+    xcb_connection_t* keepServerUp = xcb_connect(nullptr, nullptr);
+    testing::InitGoogleTest(&argc, argv);
+    const int status = RUN_ALL_TESTS();
+    xcb_disconnect(keepServerUp);
+    return status;
+}
