@@ -1,0 +1,203 @@
+// The data-control clipboard and the virtual keyboard against a real compositor (a headless sway
+// from run-in-sway.sh), with wl-clipboard's programs, a second Velmora process and a
+// Wayland-native Qt window as the other clients.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <future>
+#include <iostream>
+#include <iterator>
+#include <thread>
+#include <vector>
+
+#include "platform/linux/wayland/WaylandClipboard.h"
+#include "platform/linux/wayland/WaylandConnection.h"
+#include "platform/linux/wayland/WaylandKeystrokes.h"
+
+using namespace velmora;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const char* gTargetWindow = "";
+
+// What the other owner holds: a text, an image and a format of its own.
+const platform::ClipboardSnapshot kHeld = {
+    {{"text/plain", "two\nlines"},
+     {"image/png", std::string("\x89PNG\r\n\x1a\n\0\x01", 10)},
+     {"application/x-velmora-note", "note"}},
+    {}};
+
+// Turns the event loop, which serves Velmora's connection, until `done` or a generous limit.
+template <typename Done>
+bool pumpUntil(Done done) {
+    for (const auto end = Clock::now() + 10s; !done();) {
+        if (Clock::now() > end) {
+            return false;
+        }
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+// A command's output, read while the event loop keeps turning: it may be pasting from us.
+std::string run(const std::string& command) {
+    auto output = std::async(std::launch::async, [command] {
+        std::string out;
+        FILE* pipe = popen(command.c_str(), "r");
+        char buffer[4096];
+        for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+            out.append(buffer, n);
+        }
+        pclose(pipe);
+        return out;
+    });
+    pumpUntil([&] { return output.wait_for(0s) == std::future_status::ready; });
+    return output.get();
+}
+
+pid_t spawn(const char* program, std::vector<const char*> args) {
+    args.insert(args.begin(), program);
+    args.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execv(program, const_cast<char**>(args.data()));
+        _exit(127);
+    }
+    return pid;
+}
+
+void end(pid_t pid) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+std::string contents(const std::string& path) {
+    std::ifstream file(path);
+    return {std::istreambuf_iterator<char>(file), {}};
+}
+
+class Wayland : public testing::Test {
+  protected:
+    // Another client holding kHeld: this program again, as an owner.
+    pid_t startOwner() {
+        const pid_t owner = spawn("/proc/self/exe", {"--own"});
+        EXPECT_TRUE(pumpUntil([&] { return clipboard->text() == "two\nlines"; }));
+        return owner;
+    }
+
+    std::shared_ptr<desktop::WaylandConnection> connection = desktop::WaylandConnection::open();
+    std::unique_ptr<platform::Clipboard> clipboard = desktop::makeDataControlClipboard(connection);
+};
+
+TEST_F(Wayland, TextGoesBothWaysWithOtherClients) {
+    ASSERT_TRUE(clipboard);
+    EXPECT_TRUE(clipboard->availability().available);
+
+    run("wl-copy 'from another client' >/dev/null 2>&1");
+    EXPECT_TRUE(pumpUntil([&] { return clipboard->text() == "from another client"; }));
+
+    clipboard->setText("h\xC3\xA9llo \xE2\x9C\x93\nsecond line");
+    EXPECT_EQ(run("wl-paste --no-newline"), "h\xC3\xA9llo \xE2\x9C\x93\nsecond line");
+    const std::string types = run("wl-paste --list-types");
+    EXPECT_NE(types.find("text/plain;charset=utf-8\n"), std::string::npos) << types;
+    EXPECT_NE(types.find("UTF8_STRING\n"), std::string::npos) << types;
+
+    // A reader that stops early must not take this process down with SIGPIPE.
+    clipboard->setText(std::string(1 << 20, 'x'));
+    EXPECT_EQ(run("wl-paste --no-newline | head -c 3"), "xxx");
+
+    clipboard->clear();
+    EXPECT_EQ(clipboard->text(), std::nullopt);
+    EXPECT_EQ(run("wl-paste --no-newline 2>/dev/null"), "");
+}
+
+TEST_F(Wayland, SnapshotAndRestoreKeepEveryFormat) {
+    ASSERT_TRUE(clipboard);
+    const pid_t owner = startOwner();
+    const platform::ClipboardSnapshot snapshot = clipboard->snapshot();
+    EXPECT_EQ(snapshot, kHeld);
+
+    end(owner);
+    EXPECT_TRUE(pumpUntil([&] { return !clipboard->text(); }));
+    clipboard->restore(snapshot);
+    for (const auto& [format, bytes] : kHeld.formats) {
+        EXPECT_EQ(run("wl-paste --no-newline --type " + format), bytes) << format;
+    }
+    clipboard->restore({});
+    EXPECT_EQ(clipboard->text(), std::nullopt);
+}
+
+TEST_F(Wayland, AnOwnerThatNeverAnswersCostsBoundedTime) {
+    ASSERT_TRUE(clipboard);
+    const pid_t owner = startOwner();
+    kill(owner, SIGSTOP);
+
+    auto start = Clock::now();
+    const platform::ClipboardSnapshot snapshot = clipboard->snapshot();
+    const auto snapshotTime = Clock::now() - start;
+    start = Clock::now();
+    EXPECT_EQ(clipboard->text(), std::nullopt);
+    const auto textTime = Clock::now() - start;
+
+    EXPECT_TRUE(snapshot.formats.empty());
+    EXPECT_EQ(snapshot.notKept.size(), kHeld.formats.size());
+    std::cout << "[ figures  ] stopped owner: snapshot "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(snapshotTime).count()
+              << " ms, text "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(textTime).count() << " ms\n";
+    for (const std::string& reason : snapshot.notKept) {
+        std::cout << "[ not kept ] " << reason << "\n";
+    }
+    end(owner);
+}
+
+TEST_F(Wayland, VirtualKeyboardCopiesAndPastesInAWaylandWindow) {
+    ASSERT_TRUE(clipboard);
+    auto keystrokes = desktop::makeVirtualKeyboardKeystrokes(connection);
+    ASSERT_TRUE(keystrokes);
+    EXPECT_TRUE(keystrokes->permission(false).available);
+
+    const std::string report = std::string(std::getenv("HOME")) + "/target-text";
+    setenv("QT_QPA_PLATFORM", "wayland", 1);
+    const pid_t target = spawn(gTargetWindow, {report.c_str(), "selected words"});
+    ASSERT_TRUE(pumpUntil([&] { return contents(report) == "selected words"; }));
+
+    // Until the window is mapped and focused a Copy reaches nothing; repeating it is harmless.
+    EXPECT_TRUE(pumpUntil([&] {
+        keystrokes->send(platform::Keystroke::Copy);
+        return clipboard->text() == "selected words";
+    }));
+    clipboard->setText("pasted words");
+    keystrokes->send(platform::Keystroke::Paste);
+    EXPECT_TRUE(pumpUntil([&] { return contents(report) == "pasted words"; }));
+    end(target);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc > 1 && std::string(argv[1]) == "--own") {
+        auto clipboard = desktop::makeDataControlClipboard(desktop::WaylandConnection::open());
+        if (!clipboard) {
+            return 1;
+        }
+        clipboard->restore(kHeld);
+        return app.exec();
+    }
+    testing::InitGoogleTest(&argc, argv);
+    if (argc > 1) {
+        gTargetWindow = argv[1];
+    }
+    return RUN_ALL_TESTS();
+}
