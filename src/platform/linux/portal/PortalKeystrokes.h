@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include "platform/Keystrokes.h"
+
+class QEventLoop;
+
+namespace velmora::desktop {
+
+// Keystrokes through the desktop portal's RemoteDesktop interface, for Wayland sessions: one
+// keyboard-only remote-control session for the program's life, started when permission is first
+// asked for (the desktop may show its consent dialog then). Where the portal can remember the
+// consent, the token that restores it is kept in Velmora's settings. Main thread only.
+class PortalKeystrokes : public QObject, public platform::Keystrokes {
+    Q_OBJECT
+  public:
+    PortalKeystrokes();
+    ~PortalKeystrokes() override;
+
+    platform::Capability permission(bool mayAsk) override;
+    void send(platform::Keystroke keystroke) override;
+
+  private slots:
+    void onSessionClosed();
+
+  private:
+    enum class State { Idle, Starting, Started, NoPortal, Declined, Failed };
+
+    void start();
+    void createSession(uint version);
+    void selectDevices(uint version);
+    void startSession();
+    void finish(State state);
+    void watchSession(bool watch);
+    void endSession();
+    void waitForStart();
+    bool sendKey(int code, bool down);
+
+    State state_ = State::Idle;
+    QString session_;
+    // Set while permission() waits for the session to start.
+    QEventLoop* waiting_ = nullptr;
+};
+
+}  // namespace velmora::desktop

@@ -1,0 +1,124 @@
+#include "FakePortal.h"
+
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
+
+namespace {
+
+using Shortcuts = QList<QPair<QString, QVariantMap>>;
+const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
+
+QString handlePath(const QDBusMessage& call, const char* kind, const QVariantMap& options,
+                   const char* tokenKey) {
+    QString sender = call.service().mid(1).replace(QLatin1Char('.'), QLatin1Char('_'));
+    return kPath + "/" + kind + "/" + sender + "/" + options.value(tokenKey).toString();
+}
+
+}  // namespace
+
+class FakePortal::Object : public QDBusVirtualObject {
+  public:
+    explicit Object(FakePortal& fake) : fake_(fake) {}
+    QString introspect(const QString&) const override { return {}; }
+
+    bool handleMessage(const QDBusMessage& call, const QDBusConnection& bus) override {
+        std::lock_guard lock(fake_.mutex_);
+        const Script& script = fake_.script_;
+        Record& record = fake_.record_;
+        const QString method = call.member();
+        const QVariantList args = call.arguments();
+        const QVariantMap options =
+            args.isEmpty() ? QVariantMap() : qdbus_cast<QVariantMap>(args.last());
+        const QString request = handlePath(call, "request", options, "handle_token");
+        // The answer goes out before the call's own reply: the harder order for the program.
+        auto respond = [&](uint code, const QVariantMap& results) {
+            bus.send(
+                QDBusMessage::createSignal(request, "org.freedesktop.portal.Request", "Response")
+                << code << results);
+            bus.send(call.createReply(QVariant::fromValue(QDBusObjectPath(request))));
+        };
+        if (method == "Get") {
+            bus.send(call.createReply(QVariant::fromValue(QDBusVariant(script.version))));
+        } else if (method == "Close") {
+            record.openSessions.removeAll(call.path());
+            bus.send(call.createReply());
+        } else if (method == "CreateSession") {
+            const QString session = handlePath(call, "session", options, "session_handle_token");
+            if (script.createCode == 0) {
+                record.openSessions << session;
+                if (call.interface().endsWith("GlobalShortcuts")) {
+                    record.shortcutSessions << session;
+                }
+            }
+            // xdg-desktop-portal sends the handle as a string, not as an object path.
+            respond(script.createCode, {{"session_handle", session}});
+        } else if (method == "BindShortcuts") {
+            const auto shortcuts = qdbus_cast<Shortcuts>(args[1].value<QDBusArgument>());
+            record.preferredTrigger =
+                shortcuts.value(0).second.value("preferred_trigger").toString();
+            const Shortcuts bound{
+                {shortcuts.value(0).first, {{"trigger_description", script.triggerDescription}}}};
+            respond(script.bindCode, {{"shortcuts", QVariant::fromValue(bound)}});
+        } else if (method == "SelectDevices") {
+            record.selectOptions = options;
+            respond(0, {});
+        } else if (method == "Start") {
+            QVariantMap results{{"devices", 1U}};
+            if (script.version >= 2) {
+                results.insert("restore_token", script.restoreToken);
+            }
+            respond(script.startCode, results);
+        } else if (method == "NotifyKeyboardKeycode") {
+            record.keys << qMakePair(args[2].toInt(), args[3].toUInt());
+            bus.send(call.createReply());
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+  private:
+    FakePortal& fake_;
+};
+
+FakePortal::FakePortal(Script script)
+    : script_(std::move(script)),
+      object_(std::make_unique<Object>(*this)),
+      bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, "fake-portal")) {
+    qDBusRegisterMetaType<QPair<QString, QVariantMap>>();
+    qDBusRegisterMetaType<Shortcuts>();
+    bus_.registerVirtualObject(kPath, object_.get(), QDBusConnection::SubPath);
+    object_->moveToThread(&thread_);
+    thread_.start();
+    bus_.registerService("org.freedesktop.portal.Desktop");
+}
+
+FakePortal::~FakePortal() {
+    bus_.unregisterService("org.freedesktop.portal.Desktop");
+    bus_.unregisterObject(kPath, QDBusConnection::UnregisterTree);
+    QDBusConnection::disconnectFromBus("fake-portal");
+    thread_.quit();
+    thread_.wait();
+}
+
+FakePortal::Record FakePortal::record() {
+    std::lock_guard lock(mutex_);
+    return record_;
+}
+
+void FakePortal::press(int repeats) {
+    std::lock_guard lock(mutex_);
+    if (record_.shortcutSessions.size() < 2) {
+        return;
+    }
+    const auto session = QVariant::fromValue(QDBusObjectPath(record_.shortcutSessions.last()));
+    for (int i = 0; i <= repeats + 1; ++i) {
+        bus_.send(QDBusMessage::createSignal(kPath, "org.freedesktop.portal.GlobalShortcuts",
+                                             i <= repeats ? "Activated" : "Deactivated")
+                  << session << QStringLiteral("rewrite") << qulonglong{0} << QVariantMap());
+    }
+}

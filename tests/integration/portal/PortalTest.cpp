@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDeadlineTimer>
+#include <QSettings>
+
+#include "FakePortal.h"
+#include "platform/linux/portal/CommandShortcut.h"
+#include "platform/linux/portal/PortalGlobalShortcuts.h"
+#include "platform/linux/portal/PortalKeystrokes.h"
+
+namespace {
+
+using velmora::desktop::CommandShortcut;
+using velmora::desktop::PortalGlobalShortcuts;
+using velmora::desktop::PortalKeystrokes;
+using velmora::platform::BindResult;
+using velmora::platform::BindStatus;
+using velmora::platform::Keystroke;
+using velmora::platform::Modifier;
+namespace keys = velmora::platform::keys;
+
+const velmora::platform::Shortcut kCtrlShiftP{keys::P, Modifier::Control | Modifier::Shift};
+
+// Serves events until `done` holds; the deadline only stops a broken test from hanging.
+template <typename Done>
+bool serveUntil(Done done) {
+    const QDeadlineTimer deadline(10000);
+    while (!done() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return done();
+}
+
+// A round trip through the fake portal: what either side sent before it has been handled.
+void drainBus() {
+    QDBusConnection::sessionBus().call(
+        QDBusMessage::createMethodCall("org.freedesktop.portal.Desktop",
+                                       "/org/freedesktop/portal/desktop",
+                                       "org.freedesktop.DBus.Properties", "Get")
+        << "org.freedesktop.portal.RemoteDesktop"
+        << "version");
+    QCoreApplication::processEvents();
+}
+
+struct Binding {
+    std::optional<BindResult> result;
+    int presses = 0;
+    std::unique_ptr<velmora::platform::ShortcutBinding> handle;
+
+    Binding(velmora::platform::GlobalShortcuts& shortcuts) {
+        handle = shortcuts.bind(
+            kCtrlShiftP, [this] { ++presses; }, [this](const BindResult& r) { result = r; });
+        serveUntil([this] { return result.has_value(); });
+    }
+};
+
+TEST(PortalGlobalShortcuts, BindsWithTheSystemsDescriptionAndPressesOncePerHeldPress) {
+    FakePortal portal({});
+    PortalGlobalShortcuts shortcuts("/usr/bin/velmora");
+    Binding binding(shortcuts);
+    ASSERT_TRUE(binding.result);
+    EXPECT_EQ(binding.result->status, BindStatus::Bound);
+    EXPECT_EQ(binding.result->systemDescription, "Ctrl+Shift+P");
+    EXPECT_EQ(portal.record().preferredTrigger, "CTRL+SHIFT+p");
+
+    portal.press(2);
+    portal.press(0);
+    drainBus();
+    EXPECT_EQ(binding.presses, 2);
+    shortcuts.pressFromCommand();
+    EXPECT_EQ(binding.presses, 3);
+
+    binding.handle.reset();
+    drainBus();
+    EXPECT_TRUE(portal.record().openSessions.isEmpty());
+}
+
+TEST(PortalGlobalShortcuts, IsUnavailableWithAMessageWhenThePortalFailsOrIsMissing) {
+    FakePortal::Script cancelled, failed, failingSession;
+    cancelled.bindCode = 1;
+    failed.bindCode = 2;
+    failingSession.createCode = 2;
+    for (const auto& script : {cancelled, failed, failingSession}) {
+        FakePortal portal(script);
+        PortalGlobalShortcuts shortcuts("/usr/bin/velmora");
+        Binding binding(shortcuts);
+        ASSERT_TRUE(binding.result);
+        EXPECT_EQ(binding.result->status, BindStatus::Unavailable);
+        EXPECT_NE(binding.result->message.find("/usr/bin/velmora --trigger"), std::string::npos);
+        drainBus();
+        EXPECT_TRUE(portal.record().openSessions.isEmpty());
+    }
+    PortalGlobalShortcuts withoutPortal("/usr/bin/velmora");
+    Binding binding(withoutPortal);
+    ASSERT_TRUE(binding.result);
+    EXPECT_EQ(binding.result->status, BindStatus::Unavailable);
+    // The command still reaches the program.
+    withoutPortal.pressFromCommand();
+    EXPECT_EQ(binding.presses, 1);
+}
+
+TEST(CommandShortcut, SaysWhichCommandToBindAndPressesWhileBound) {
+    CommandShortcut shortcuts("/opt/My Apps/velmora");
+    Binding binding(shortcuts);
+    ASSERT_TRUE(binding.result);
+    EXPECT_EQ(binding.result->status, BindStatus::Unavailable);
+    EXPECT_NE(binding.result->message.find("'/opt/My Apps/velmora' --trigger"), std::string::npos);
+    shortcuts.pressFromCommand();
+    EXPECT_EQ(binding.presses, 1);
+    binding.handle.reset();
+    shortcuts.pressFromCommand();
+    EXPECT_EQ(binding.presses, 1);
+}
+
+TEST(PortalKeystrokes, StartsWhenAskedAndSendsCtrlCAndCtrlV) {
+    FakePortal portal({});
+    PortalKeystrokes keystrokes;
+    EXPECT_FALSE(keystrokes.permission(false).available);
+    EXPECT_FALSE(keystrokes.permission(false).explanation.empty());
+    ASSERT_TRUE(keystrokes.permission(true).available);
+    EXPECT_TRUE(keystrokes.permission(false).available);
+
+    keystrokes.send(Keystroke::Copy);
+    keystrokes.send(Keystroke::Paste);
+    const QList<QPair<int, uint>> expected{{29, 1}, {46, 1}, {46, 0}, {29, 0},
+                                           {29, 1}, {47, 1}, {47, 0}, {29, 0}};
+    EXPECT_EQ(portal.record().keys, expected);
+    EXPECT_EQ(portal.record().selectOptions.value("types").toUInt(), 1U);
+}
+
+TEST(PortalKeystrokes, ExplainsAndSendsNothingWhenRefusedOrMissing) {
+    FakePortal::Script declined, failed;
+    declined.startCode = 1;
+    failed.createCode = 2;
+    for (const auto& script : {declined, failed}) {
+        FakePortal portal(script);
+        PortalKeystrokes keystrokes;
+        const auto permission = keystrokes.permission(true);
+        EXPECT_FALSE(permission.available);
+        EXPECT_FALSE(permission.explanation.empty());
+        keystrokes.send(Keystroke::Paste);
+        EXPECT_TRUE(portal.record().keys.isEmpty());
+        drainBus();
+        EXPECT_TRUE(portal.record().openSessions.isEmpty());
+    }
+    PortalKeystrokes withoutPortal;
+    EXPECT_FALSE(withoutPortal.permission(true).available);
+}
+
+TEST(PortalKeystrokes, KeepsTheRestoreTokenWhereThePortalTakesIt) {
+    QSettings settings("velmora", "velmora");
+    settings.setValue("RemoteDesktopRestoreToken", "stored");
+    FakePortal::Script script;
+    script.version = 2;
+    script.restoreToken = "first";
+    {
+        FakePortal portal(script);
+        ASSERT_TRUE(PortalKeystrokes().permission(true).available);
+        EXPECT_EQ(portal.record().selectOptions.value("restore_token").toString(), "stored");
+        EXPECT_EQ(portal.record().selectOptions.value("persist_mode").toUInt(), 2U);
+        ASSERT_TRUE(PortalKeystrokes().permission(true).available);
+        EXPECT_EQ(portal.record().selectOptions.value("restore_token").toString(), "first");
+    }
+    FakePortal oldPortal({});
+    ASSERT_TRUE(PortalKeystrokes().permission(true).available);
+    EXPECT_FALSE(oldPortal.record().selectOptions.contains("restore_token"));
+    EXPECT_FALSE(oldPortal.record().selectOptions.contains("persist_mode"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
