@@ -2,31 +2,43 @@
 
 #include <memory>
 
-#include "platform/Accessibility.h"
-#include "platform/Clipboard.h"
-#include "platform/HotKeys.h"
-#include "platform/Http.h"
-#include "platform/KeyEvents.h"
-#include "platform/Keychain.h"
+#include "platform/Platform.h"
+#include "platform/linux/CurlHttpSession.h"
 
-// Factories of the Linux services that are not Qt widgets; the entry point composes them with the
-// Qt shell into one platform.
 namespace velmora::desktop {
 
-// The process's one HTTPS session (libcurl). `timeoutSeconds` counts time without progress.
-std::unique_ptr<platform::HttpSession> makeHttpSession(double timeoutSeconds = 60.0);
+class QtApplication;
+class QtMainQueue;
 
-// The secret store on the Secret Service (libsecret).
-std::unique_ptr<platform::Keychain> makeSecretServiceKeychain();
+// The Linux platform services for this session, owned in one place. The shortcut, keystroke and
+// key-name services follow the session: on X11 they use the X server; elsewhere they report
+// themselves unavailable, with what the user can do.
+class LinuxServices {
+  public:
+    // Probes the session; call once the QApplication exists.
+    LinuxServices();
+    ~LinuxServices();
+    LinuxServices(const LinuxServices&) = delete;
+    LinuxServices& operator=(const LinuxServices&) = delete;
 
-// Keyboard and clipboard services on X11; made after the QApplication exists.
-struct InputServices {
-    std::unique_ptr<platform::HotKeys> hotKeys;
-    std::unique_ptr<platform::KeyboardLayout> keyboardLayout;
-    std::unique_ptr<platform::KeyEvents> keyEvents;
-    std::unique_ptr<platform::Accessibility> accessibility;
-    std::unique_ptr<platform::Clipboard> clipboard;
+    platform::Platform platform() const;
+    QtMainQueue& mainQueue() const { return *mainQueue_; }
+    QtApplication& application() const { return *application_; }
+    platform::Windows& windows() const { return *windows_; }
+
+  private:
+    std::unique_ptr<QtMainQueue> mainQueue_;
+    std::unique_ptr<QtApplication> application_;
+    std::unique_ptr<platform::Defaults> defaults_;
+    std::unique_ptr<platform::SecretStore> secrets_;
+    std::unique_ptr<platform::Alerts> alerts_;
+    std::unique_ptr<platform::Tray> tray_;
+    std::unique_ptr<platform::Windows> windows_;
+    std::unique_ptr<platform::Clipboard> clipboard_;
+    std::unique_ptr<platform::Keystrokes> keystrokes_;
+    std::unique_ptr<platform::GlobalShortcuts> shortcuts_;
+    std::unique_ptr<platform::KeyNames> keyNames_;
+    std::unique_ptr<platform::HttpSession> http_;
 };
-InputServices makeInputServices();
 
 }  // namespace velmora::desktop

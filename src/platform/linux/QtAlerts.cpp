@@ -6,7 +6,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <vector>
+
+#include "platform/linux/QtPanel.h"
 
 namespace velmora::desktop {
 namespace {
@@ -55,11 +58,11 @@ QPlainTextEdit* addTextField(QMessageBox& box, const std::string& initialText) {
 
 platform::AlertResponse QtAlerts::runModal(const platform::AlertRequest& request) {
     QMessageBox box;
-    const QString title = QString::fromStdString(request.messageText);
+    const QString title = QString::fromStdString(request.title);
     box.setWindowTitle(title);
     box.setTextFormat(Qt::RichText);
     box.setText(QStringLiteral("<b>%1</b>").arg(title.toHtmlEscaped()));
-    box.setInformativeText(plainToLabelText(request.informativeText));
+    box.setInformativeText(plainToLabelText(request.message));
     box.setIcon(iconFor(request.style));
 
     std::vector<std::string> titles = request.buttons;
@@ -72,29 +75,30 @@ platform::AlertResponse QtAlerts::runModal(const platform::AlertRequest& request
         buttons.push_back(box.addButton(QString::fromStdString(text), QMessageBox::ActionRole));
     }
     box.setDefaultButton(buttons.front());
-    box.setEscapeButton(buttons.size() > 1 ? buttons.back() : buttons.front());
+    box.setEscapeButton(buttons.back());
 
     QPlainTextEdit* field = nullptr;
-    if (request.textAccessoryInitialText) {
-        field = addTextField(box, *request.textAccessoryInitialText);
+    if (request.textField) {
+        field = addTextField(box, *request.textField);
         QTimer::singleShot(0, field, [field] {
             field->setFocus(Qt::OtherFocusReason);
             field->moveCursor(QTextCursor::End);
         });
     }
 
+    // The progress panel must not stay over the notice.
+    QtPanel::finishFadeOuts();
     box.exec();
 
     platform::AlertResponse response;
     const auto clicked = std::find(buttons.begin(), buttons.end(), box.clickedButton());
-    // Closed without a button (window manager close): the escape button's answer.
-    const auto index =
-        clicked != buttons.end()
-            ? clicked - buttons.begin()
-            : static_cast<std::ptrdiff_t>(buttons.size() > 1 ? buttons.size() - 1 : 0);
-    response.button = platform::alertFirstButtonReturn + static_cast<int>(index);
+    // Closed without a button (Escape, the window manager's close): the last button's answer.
+    response.button = static_cast<std::size_t>(clicked - buttons.begin());
+    if (clicked == buttons.end()) {
+        response.button = buttons.size() - 1;
+    }
     if (field) {
-        response.accessoryText = field->toPlainText().toStdString();
+        response.text = field->toPlainText().toStdString();
     }
     return response;
 }

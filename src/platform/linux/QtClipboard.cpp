@@ -1,71 +1,87 @@
+#include "platform/linux/QtClipboard.h"
+
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
-
-#include "platform/linux/X11Input.h"
 
 namespace velmora::desktop {
 namespace {
 
 // Qt's in-process image object, offered beside the real image formats; it has no bytes of its own
 // and another program never sees it.
-constexpr const char* qtImageFormat = "application/x-qt-image";
+constexpr const char* kQtImageFormat = "application/x-qt-image";
+// More than any selection a user rewrites; a larger format is left out of the snapshot.
+constexpr qsizetype kMaxSnapshotBytes = 64 * 1024 * 1024;
 
-// The CLIPBOARD selection. Qt answers other programs' requests from the event loop, so owning the
-// clipboard costs nothing as long as the main thread keeps turning.
-class QtClipboard : public platform::Clipboard {
-  public:
-    std::optional<std::string> text() override {
-        const QMimeData* data = clipboard()->mimeData(QClipboard::Clipboard);
-        if (data == nullptr || !data->hasText()) {
-            return std::nullopt;
-        }
-        return data->text().toStdString();
-    }
-
-    void clear() override { clipboard()->clear(QClipboard::Clipboard); }
-
-    void setText(const std::string& text) override {
-        clipboard()->setText(QString::fromStdString(text), QClipboard::Clipboard);
-    }
-
-    platform::ClipboardSnapshot snapshot() override {
-        platform::ClipboardSnapshot snapshot;
-        const QMimeData* data = clipboard()->mimeData(QClipboard::Clipboard);
-        if (data == nullptr) {
-            return snapshot;
-        }
-        for (const QString& format : data->formats()) {
-            if (format == QLatin1String(qtImageFormat)) {
-                continue;
-            }
-            const QByteArray bytes = data->data(format);
-            snapshot.formats.emplace_back(format.toStdString(), bytes.toStdString());
-        }
-        return snapshot;
-    }
-
-    void restore(const platform::ClipboardSnapshot& snapshot) override {
-        if (snapshot.empty()) {
-            clear();
-            return;
-        }
-        auto* data = new QMimeData;
-        for (const auto& [format, bytes] : snapshot.formats) {
-            data->setData(QString::fromStdString(format),
-                          QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
-        }
-        clipboard()->setMimeData(data, QClipboard::Clipboard);
-    }
-
-  private:
-    static QClipboard* clipboard() { return QGuiApplication::clipboard(); }
-};
+// A MIME type, not one of X's own targets (TARGETS, TIMESTAMP, MULTIPLE) nor Qt's image object.
+bool isKeptFormat(const QString& format) {
+    return format.contains(QLatin1Char('/')) && format != QLatin1String(kQtImageFormat);
+}
 
 }  // namespace
 
-std::unique_ptr<platform::Clipboard> makeQtClipboard() {
-    return std::make_unique<QtClipboard>();
+QClipboard* QtClipboard::clipboard() {
+    return QGuiApplication::clipboard();
+}
+
+platform::Capability QtClipboard::availability() {
+    if (sessionIsX11_) {
+        return platform::Capability::yes();
+    }
+    return platform::Capability::no(
+        "Velmora reaches the clipboard only in an X11 session for now. Log in to an X11 session "
+        "to rewrite text.");
+}
+
+std::optional<std::string> QtClipboard::text() {
+    const QMimeData* data = clipboard()->mimeData(QClipboard::Clipboard);
+    if (data == nullptr || !data->hasText()) {
+        return std::nullopt;
+    }
+    return data->text().toStdString();
+}
+
+void QtClipboard::setText(const std::string& text) {
+    clipboard()->setText(QString::fromStdString(text), QClipboard::Clipboard);
+}
+
+void QtClipboard::clear() {
+    clipboard()->clear(QClipboard::Clipboard);
+}
+
+platform::ClipboardSnapshot QtClipboard::snapshot() {
+    platform::ClipboardSnapshot snapshot;
+    const QMimeData* data = clipboard()->mimeData(QClipboard::Clipboard);
+    if (data == nullptr) {
+        return snapshot;
+    }
+    qsizetype total = 0;
+    for (const QString& format : data->formats()) {
+        if (!isKeptFormat(format)) {
+            continue;
+        }
+        const QByteArray bytes = data->data(format);
+        if (total + bytes.size() > kMaxSnapshotBytes) {
+            snapshot.notKept.push_back(format.toStdString() + ": larger than Velmora keeps");
+            continue;
+        }
+        total += bytes.size();
+        snapshot.formats.emplace_back(format.toStdString(), bytes.toStdString());
+    }
+    return snapshot;
+}
+
+void QtClipboard::restore(const platform::ClipboardSnapshot& snapshot) {
+    if (snapshot.empty()) {
+        clear();
+        return;
+    }
+    auto* data = new QMimeData;
+    for (const auto& [format, bytes] : snapshot.formats) {
+        data->setData(QString::fromStdString(format),
+                      QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    }
+    clipboard()->setMimeData(data, QClipboard::Clipboard);
 }
 
 }  // namespace velmora::desktop

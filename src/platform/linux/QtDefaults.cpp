@@ -69,13 +69,14 @@ std::optional<std::string> QtDefaults::stringForKey(const std::string& key) {
     return value.toString().toStdString();
 }
 
-bool QtDefaults::boolForKey(const std::string& key) {
-    return settings_->value(keyOf(key)).toBool();
-}
-
 std::int64_t QtDefaults::integerForKey(const std::string& key) {
+    const QVariant stored = settings_->value(keyOf(key));
+    // A flag written by setBool reads back as the text "true" from the file.
+    if (stored.toString() == QLatin1String("true")) {
+        return 1;
+    }
     bool ok = false;
-    const qlonglong value = settings_->value(keyOf(key)).toLongLong(&ok);
+    const qlonglong value = stored.toLongLong(&ok);
     return ok ? value : 0;
 }
 

@@ -14,7 +14,6 @@ class QtDefaults : public platform::Defaults {
     QtDefaults();
 
     std::optional<std::string> stringForKey(const std::string& key) override;
-    bool boolForKey(const std::string& key) override;
     std::int64_t integerForKey(const std::string& key) override;
     void setString(const std::string& key, const std::string& value) override;
     void setBool(const std::string& key, bool value) override;

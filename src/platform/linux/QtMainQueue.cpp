@@ -1,8 +1,8 @@
 #include "platform/linux/QtMainQueue.h"
 
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
-#include <thread>
 
 namespace velmora::desktop {
 namespace {
@@ -14,33 +14,23 @@ int toMilliseconds(double seconds) {
     return static_cast<int>(std::lround(std::min(seconds, 2.0e6) * 1000.0));
 }
 
+// Owned by its caller: destroying it stops the ticks.
 class QtTimer : public platform::Timer {
   public:
-    QtTimer(QtMainQueue& queue, int intervalMs, bool repeats, platform::MainQueue::Block block)
-        : block_(std::move(block)) {
+    QtTimer(QtMainQueue& queue, int intervalMs, bool repeats, platform::MainQueue::Block block) {
         timer_.setInterval(intervalMs);
         timer_.setSingleShot(!repeats);
         timer_.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer_, &QTimer::timeout, &timer_, [this, &queue, repeats] {
-            if (!repeats) {
-                valid_ = false;
-            }
-            // A tick only queues the block; it runs in turn with everything else.
-            queue.async(block_);
-        });
+        // A tick only queues the block; it runs in turn with everything else.
+        QObject::connect(&timer_, &QTimer::timeout, &timer_,
+                         [&queue, block = std::move(block)] { queue.async(block); });
         timer_.start();
     }
 
-    void invalidate() override {
-        valid_ = false;
-        timer_.stop();
-    }
-    bool isValid() const override { return valid_; }
+    void invalidate() override { timer_.stop(); }
 
   private:
     QTimer timer_;
-    platform::MainQueue::Block block_;
-    bool valid_ = true;
 };
 
 }  // namespace
@@ -60,13 +50,14 @@ void QtMainQueue::asyncAfter(double seconds, Block block) {
                        [this, block = std::move(block)]() mutable { async(std::move(block)); });
 }
 
-std::shared_ptr<platform::Timer> QtMainQueue::scheduleTimer(double interval, bool repeats,
+std::unique_ptr<platform::Timer> QtMainQueue::scheduleTimer(double interval, bool repeats,
                                                             Block block) {
-    return std::make_shared<QtTimer>(*this, toMilliseconds(interval), repeats, std::move(block));
+    return std::make_unique<QtTimer>(*this, toMilliseconds(interval), repeats, std::move(block));
 }
 
-void QtMainQueue::sleepOnMainThread(std::chrono::microseconds duration) {
-    std::this_thread::sleep_for(duration);
+bool QtMainQueue::isRunningBlock() const {
+    std::lock_guard lock(mutex_);
+    return running_;
 }
 
 bool QtMainQueue::isIdle() const {

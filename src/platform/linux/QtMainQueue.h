@@ -18,11 +18,11 @@ class QtMainQueue : public QObject, public platform::MainQueue {
 
     void async(Block block) override;
     void asyncAfter(double seconds, Block block) override;
-    std::shared_ptr<platform::Timer> scheduleTimer(double interval, bool repeats,
+    std::unique_ptr<platform::Timer> scheduleTimer(double interval, bool repeats,
                                                    Block block) override;
-    void sleepOnMainThread(std::chrono::microseconds duration) override;
+    bool isRunningBlock() const override;
 
-    // Whether a block is running or waiting (for tests and the shutdown).
+    // Whether no block is running or waiting (for tests and the shutdown).
     bool isIdle() const;
 
   private:

@@ -1,143 +1,29 @@
 #include "platform/linux/QtPanel.h"
 
-#include <QEasingCurve>
-#include <QFontMetrics>
-#include <QGuiApplication>
-#include <QLabel>
-#include <QPainter>
-#include <QPainterPath>
+#include <QCoreApplication>
 #include <QPropertyAnimation>
-#include <QScreen>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
+#include <vector>
 
-#include "platform/linux/QtStatusBar.h"
+#include "platform/linux/HudContentView.h"
 
 namespace velmora::desktop {
 namespace {
 
-constexpr int kBounceHeight = 6;
-// One bounce and its rest at speed 0.8.
-constexpr int kBounceCycleMs = 1250;
-
-QString messageText(const std::string& message) {
-    return QString::fromStdString(message);
+// The panels alive in the process, for finishFadeOuts(); touched on the main thread only.
+std::vector<QtPanel*>& livePanels() {
+    static std::vector<QtPanel*> panels;
+    return panels;
 }
 
 }  // namespace
 
-BouncingSymbol::BouncingSymbol(QWidget* parent)
-    : QWidget(parent), bounce_(new QPropertyAnimation(this, "lift", this)) {
-    bounce_->setDuration(kBounceCycleMs);
-    bounce_->setStartValue(0.0);
-    bounce_->setKeyValueAt(0.16, static_cast<qreal>(kBounceHeight));
-    bounce_->setKeyValueAt(0.36, 0.0);
-    bounce_->setEndValue(0.0);
-    bounce_->setEasingCurve(QEasingCurve::Linear);
-    bounce_->setLoopCount(-1);
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-}
-
-void BouncingSymbol::setSymbol(const std::string& name) {
-    name_ = name;
-    update();
-}
-
-void BouncingSymbol::restartBounce() {
-    bounce_->stop();
-    lift_ = 0;
-    bounce_->start();
-}
-
-void BouncingSymbol::stopBounce() {
-    // An idle panel runs no animation timer.
-    bounce_->stop();
-    lift_ = 0;
-}
-
-bool BouncingSymbol::isBouncing() const {
-    return bounce_->state() == QAbstractAnimation::Running;
-}
-
-void BouncingSymbol::setLift(qreal lift) {
-    lift_ = lift;
-    update();
-}
-
-QSize BouncingSymbol::sizeHint() const {
-    return {kPointSize, kPointSize + kBounceHeight};
-}
-
-void BouncingSymbol::paintEvent(QPaintEvent*) {
-    const QPixmap pixmap =
-        QtImages::pixmap(name_, QSize(kPointSize, kPointSize), devicePixelRatioF());
-    if (pixmap.isNull()) {
-        return;
-    }
-    QPainter painter(this);
-    painter.drawPixmap(QPointF((width() - kPointSize) / 2.0, kBounceHeight - lift_), pixmap);
-}
-
-HUDContentView::HUDContentView(QWidget* parent)
-    : QWidget(parent), symbol_(new BouncingSymbol(this)), message_(new QLabel(this)) {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
-    layout->setSpacing(kSpacing);
-    layout->addWidget(symbol_, 0, Qt::AlignHCenter);
-    message_->setObjectName(QStringLiteral("hudMessage"));
-    message_->setTextFormat(Qt::PlainText);
-    message_->setWordWrap(true);
-    message_->setAlignment(Qt::AlignCenter);
-    layout->addWidget(message_);
-}
-
-void HUDContentView::setContent(const platform::HUDViewContent& content) {
-    symbol_->setSymbol(content.systemImage);
-    message_->setText(messageText(content.message));
-    if (content.identity != identity_ || !symbol_->isBouncing()) {
-        identity_ = content.identity;
-        symbol_->restartBounce();
-    }
-}
-
-QString HUDContentView::message() const {
-    return message_->text();
-}
-
-QSize HUDContentView::fittingSize(const std::string& message, const std::string&) {
-    const QFontMetrics metrics{QFont()};
-    const QString text = messageText(message);
-    int natural = 0;
-    for (const QString& line : text.split(QLatin1Char('\n'))) {
-        natural = std::max(natural, metrics.horizontalAdvance(line));
-    }
-    const int contentWidth = std::max(natural, static_cast<int>(BouncingSymbol::kPointSize));
-    const int width = std::clamp(contentWidth + 2 * kPadding, kMinWidth, kMaxWidth);
-    const int textWidth = width - 2 * kPadding;
-    const int textHeight =
-        metrics
-            .boundingRect(QRect(0, 0, textWidth, 100000), Qt::AlignCenter | Qt::TextWordWrap, text)
-            .height();
-    const int height =
-        2 * kPadding + BouncingSymbol::kPointSize + kBounceHeight + kSpacing + textHeight;
-    return {width, height};
-}
-
-void HUDContentView::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QColor fill = palette().color(QPalette::Window);
-    fill.setAlphaF(0.92f);
-    QPainterPath card;
-    card.addRoundedRect(QRectF(rect()), kCornerRadius, kCornerRadius);
-    painter.fillPath(card, fill);
-}
-
-QtPanel::QtPanel(platform::MainQueue& queue)
+QtPanel::QtPanel()
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                            Qt::WindowDoesNotAcceptFocus),
-      queue_(queue),
-      content_(new HUDContentView(this)) {
+      content_(new HudContentView(this)) {
     setObjectName(QStringLiteral("velmoraHUD"));
     setWindowTitle(QStringLiteral("Velmora HUD"));
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -149,34 +35,33 @@ QtPanel::QtPanel(platform::MainQueue& queue)
     layout->addWidget(content_);
     resize(0, 0);
     setWindowOpacity(0.0);
+    livePanels().push_back(this);
 }
 
 QtPanel::~QtPanel() {
-    if (fade_) {
-        fade_->stop();
-    }
+    auto& panels = livePanels();
+    panels.erase(std::remove(panels.begin(), panels.end(), this), panels.end());
+    stopFade();
 }
 
-void QtPanel::setContent(const platform::HUDViewContent& content) {
+void QtPanel::setContent(const platform::PanelContent& content) {
     content_->setContent(content);
 }
 
-platform::Size QtPanel::measureContent(const std::string& message, const std::string& systemImage) {
-    const QSize size = HUDContentView::fittingSize(message, systemImage);
+platform::Size QtPanel::fittingSize(const std::string& message, const std::string&) {
+    const QSize size = HudContentView::fittingSize(message);
     return {static_cast<double>(size.width()), static_cast<double>(size.height())};
 }
 
-void QtPanel::setContentSize(platform::Size size) {
+void QtPanel::setSize(platform::Size size) {
     setFixedSize(static_cast<int>(size.width), static_cast<int>(size.height));
 }
 
-platform::Rect QtPanel::frame() const {
-    const QRect g = frameGeometry();
-    return {{static_cast<double>(g.x()), static_cast<double>(g.y())},
-            {static_cast<double>(g.width()), static_cast<double>(g.height())}};
+platform::Size QtPanel::size() const {
+    return {static_cast<double>(width()), static_cast<double>(height())};
 }
 
-void QtPanel::setFrameOrigin(platform::Point origin) {
+void QtPanel::setOrigin(platform::Point origin) {
     move(static_cast<int>(origin.x), static_cast<int>(origin.y));
 }
 
@@ -190,51 +75,72 @@ void QtPanel::orderOut() {
     hide();
 }
 
-double QtPanel::alpha() const {
-    return windowOpacity();
-}
-
-void QtPanel::animateAlpha(double target, double duration, std::function<void()> completion) {
-    // A new fade supersedes the running one, which ends now and still reports its end.
-    finishAnimation();
+void QtPanel::fadeTo(double alpha, double seconds, std::function<void()> done) {
+    stopFade();
+    ++fadeGeneration_;
+    fadingOut_ = alpha < windowOpacity();
+    // A panel on its way out lets clicks through to whatever is under it.
+    setClickThrough(fadingOut_);
+    done_ = std::move(done);
     auto* fade = new QPropertyAnimation(this, "windowOpacity", this);
-    fade->setDuration(static_cast<int>(std::max(0.0, duration) * 1000));
+    fade->setDuration(static_cast<int>(std::max(0.0, seconds) * 1000));
     fade->setStartValue(windowOpacity());
-    fade->setEndValue(target);
+    fade->setEndValue(alpha);
     fade_ = fade;
-    fadeCompletion_ = std::move(completion);
-    connect(fade, &QAbstractAnimation::finished, this, [this, fade] {
-        if (fade_ == fade) {
-            finishAnimation();
-        }
-    });
+    connect(fade, &QAbstractAnimation::finished, this, &QtPanel::endFade);
     fade->start();
 }
 
-void QtPanel::finishAnimation() {
-    if (fade_) {
-        QPropertyAnimation* fade = fade_;
+void QtPanel::finishFadeOuts() {
+    for (QtPanel* panel : livePanels()) {
+        if (!panel->fadingOut_) {
+            continue;
+        }
+        if (panel->fade_) {
+            panel->setWindowOpacity(panel->fade_->endValue().toDouble());
+        }
+        panel->orderOut();
+        panel->endFade();
+    }
+}
+
+void QtPanel::stopFade() {
+    done_ = nullptr;
+    if (QPropertyAnimation* fade = fade_.data()) {
         fade_ = nullptr;
+        fade->disconnect(this);
         fade->stop();
         fade->deleteLater();
     }
-    if (auto completion = std::exchange(fadeCompletion_, nullptr)) {
-        queue_.async(std::move(completion));
-    }
 }
 
-std::unique_ptr<platform::Panel> QtPanelFactory::createHUDPanel() {
-    return std::make_unique<QtPanel>(queue_);
+void QtPanel::endFade() {
+    std::function<void()> done = std::exchange(done_, nullptr);
+    stopFade();
+    fadingOut_ = false;
+    if (!done) {
+        return;
+    }
+    // Run from the event loop, never from inside the animation or the caller, and not through
+    // the main queue, which a modal alert holds. `done` may destroy this panel.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [panel = QPointer<QtPanel>(this), generation = fadeGeneration_, done = std::move(done)] {
+            if (panel && panel->fadeGeneration_ == generation) {
+                done();
+            }
+        },
+        Qt::QueuedConnection);
 }
 
-std::optional<platform::Rect> QtScreens::mainScreenVisibleFrame() {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen) {
-        return std::nullopt;
+void QtPanel::setClickThrough(bool clickThrough) {
+    Qt::WindowFlags flags = windowFlags();
+    flags.setFlag(Qt::WindowTransparentForInput, clickThrough);
+    // Without telling the window system through QWidget, which would hide a shown panel.
+    overrideWindowFlags(flags);
+    if (QWindow* window = windowHandle()) {
+        window->setFlags(flags);
     }
-    const QRect g = screen->availableGeometry();
-    return platform::Rect{{static_cast<double>(g.x()), static_cast<double>(g.y())},
-                          {static_cast<double>(g.width()), static_cast<double>(g.height())}};
 }
 
 }  // namespace velmora::desktop

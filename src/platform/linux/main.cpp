@@ -10,25 +10,22 @@
 #include <optional>
 #include <string>
 
+#include "api/ServiceEndpoints.h"
 #include "app/AppDelegate.h"
 #include "platform/linux/LinuxServices.h"
-#include "platform/linux/QtAlerts.h"
 #include "platform/linux/QtApplication.h"
-#include "platform/linux/QtDefaults.h"
 #include "platform/linux/QtMainQueue.h"
-#include "platform/linux/QtPanel.h"
-#include "platform/linux/QtStatusBar.h"
-#include "platform/linux/QtUrlEvents.h"
-#include "platform/linux/QtWindows.h"
 #include "ui/hud/HUDManager.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: velmora [URL]\n"
+    "Usage: velmora [URL | --trigger]\n"
     "Rewrites the selected text in any application with a global shortcut.\n"
     "\n"
     "  URL            a velmora: URL (the sign-in callback), handed to the running instance\n"
+    "  --trigger      rewrite the selection now, as the shortcut does (for a desktop's own\n"
+    "                 shortcut settings)\n"
     "  --help         show this help and exit\n"
     "  --version      show the version and exit\n"
     "\n"
@@ -66,6 +63,7 @@ void quitOnTerminationSignals(QApplication& app) {
 
 int main(int argc, char** argv) {
     std::optional<std::string> url;
+    bool trigger = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(kUsage, stdout);
@@ -75,78 +73,53 @@ int main(int argc, char** argv) {
             std::puts("velmora " VELMORA_VERSION);
             return 0;
         }
-        if (argv[i][0] != '-' && !url) {
+        if (std::strcmp(argv[i], velmora::desktop::QtApplication::kTriggerLine) == 0) {
+            trigger = true;
+        } else if (argv[i][0] != '-' && !url) {
             url = argv[i];
         }
     }
 
     using namespace velmora;
-    using namespace velmora::desktop;
+    using desktop::QtApplication;
 
-    // One Velmora per user: a later start hands its URL to the running one.
-    if (QtUrlEvents::sendToRunningInstance(url.value_or(""))) {
+    // One Velmora per user: a later start hands its URL, or the trigger, to the running one.
+    if (trigger) {
+        if (QtApplication::sendToRunningInstance(QtApplication::kTriggerLine)) {
+            return 0;
+        }
+        std::fputs("velmora: Velmora is not running; start it first, then trigger it.\n", stderr);
+        return 1;
+    }
+    if (QtApplication::sendToRunningInstance(url.value_or(""))) {
         return 0;
     }
 
-    QApplication app(argc, argv);
+    QApplication qtApp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmora"));
     QApplication::setOrganizationName(QStringLiteral("velmora"));
     QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("velmora"));
     // A tray program: closing a notice or the editor must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
-    quitOnTerminationSignals(app);
+    quitOnTerminationSignals(qtApp);
 
-    QtMainQueue queue;
-    QtDefaults defaults;
-    const auto keychain = makeSecretServiceKeychain();
-    QtAlerts alerts;
-    QtWorkspace workspace;
-    QtStatusBar statusBar(queue);
-    QtImages images;
-    QtApplication application;
-    QtBundleInfo bundle;
-    QtUrlEvents urlEvents(queue);
-    urlEvents.listen();
-    InputServices input = makeInputServices();
-    QtPanelFactory panels(queue);
-    QtScreens screens;
-    QtWindows windows;
-    const auto http = makeHttpSession();
+    desktop::LinuxServices services;
+    services.application().listen();
+    const platform::Platform platform = services.platform();
 
-    const platform::Platform platform{queue,
-                                      defaults,
-                                      *keychain,
-                                      alerts,
-                                      workspace,
-                                      statusBar,
-                                      images,
-                                      application,
-                                      bundle,
-                                      urlEvents,
-                                      *input.clipboard,
-                                      *input.keyEvents,
-                                      *input.accessibility,
-                                      *input.hotKeys,
-                                      *input.keyboardLayout,
-                                      panels,
-                                      screens,
-                                      windows,
-                                      *http};
-
-    HUDManager hud(panels, screens, queue);
-    MendwellApp mendwell(platform, hud,
-                         ServiceEndpoints::forHosts(ServiceHosts::fromEnvironment()));
+    HUDManager hud(services.windows(), services.mainQueue());
+    MendwellApp app(platform, hud, ServiceEndpoints::forHosts(ServiceHosts::fromEnvironment()));
 
     // The launch runs once the event loop runs; a URL given on the command line follows it.
-    queue.async([&] {
-        mendwell.didFinishLaunching();
+    services.mainQueue().async([&] {
+        app.didFinishLaunching();
         if (url) {
-            urlEvents.deliver(*url);
+            services.application().deliverUrl(*url);
         }
     });
     QApplication::exec();
-    mendwell.willTerminate();
+    app.willTerminate();
     std::fflush(stdout);
     return 0;
 }

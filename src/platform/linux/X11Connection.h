@@ -1,0 +1,31 @@
+#pragma once
+
+// Xlib's own declaration, so this header brings none of Xlib's macros along.
+typedef struct _XDisplay Display;
+
+namespace velmora::desktop {
+
+// The process's own Xlib connection for queries and XTest; Qt's connection stays Qt's. Opened on
+// first use and again after a failed attempt, so a display that appears later is found. In a
+// session that is not X11 it stays closed: an X server there (XWayland) does not see the user's
+// windows.
+class X11Connection {
+  public:
+    explicit X11Connection(bool sessionIsX11 = true) : enabled_(sessionIsX11) {}
+    ~X11Connection();
+    X11Connection(const X11Connection&) = delete;
+    X11Connection& operator=(const X11Connection&) = delete;
+
+    // The display, or nullptr when no X server is reachable.
+    Display* display();
+    bool hasXTest();
+
+  private:
+    bool enabled_;
+    Display* display_ = nullptr;
+};
+
+// The modifier masks that stand for lock keys (Caps Lock, Num Lock, Scroll Lock) on this server.
+unsigned int lockModifierMasks(Display* display);
+
+}  // namespace velmora::desktop
