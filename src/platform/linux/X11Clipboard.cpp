@@ -1,12 +1,16 @@
 #include "platform/linux/X11Clipboard.h"
 
-#include <QObject>
-#include <QSocketNotifier>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdlib>
 
 #include "platform/linux/ClipboardFormats.h"
+#include "platform/linux/ServeEventsWhile.h"
 #include "platform/linux/X11Selection.h"
 
 namespace velmora::desktop {
@@ -18,11 +22,12 @@ using Formats = std::vector<std::pair<std::string, std::string>>;
 using ReadOutcome = X11Selections::ReadOutcome;
 using SelectionData = X11Selections::SelectionData;
 
-// An owner that answers at all answers TARGETS within a few milliseconds; the rest of the time
-// goes to the contents, large images and increments included.
+// An owner that answers at all answers TARGETS within a few milliseconds, so one that does not
+// costs no more than that. One that does gets the rest of the time for the contents: a toolkit
+// makes a large image's PNG only when asked, which takes a few hundred milliseconds.
 constexpr auto kTargetsTime = 100ms;
 constexpr auto kTextTime = 250ms;
-constexpr auto kSnapshotTime = 300ms;
+constexpr auto kSnapshotTime = 800ms;
 constexpr std::size_t kMaxSnapshotBytes = 64 * 1024 * 1024;
 
 // The text in Latin-1, as STRING carries it, or none when it has characters Latin-1 lacks.
@@ -90,17 +95,73 @@ X11Clipboard::X11Clipboard() : selections_(X11Selections::connect()) {
     if (!selections_) {
         return;
     }
-    notifier_ = std::make_unique<QSocketNotifier>(selections_->fd(), QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { serve(); });
+    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    thread_ = std::thread([this] { serve(); });
 }
 
-X11Clipboard::~X11Clipboard() = default;
-
-void X11Clipboard::serve() {
-    selections_->dispatchPending();
-    if (!selections_->connected()) {
-        notifier_->setEnabled(false);
+X11Clipboard::~X11Clipboard() {
+    if (!thread_.joinable()) {
+        return;
     }
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    thread_.join();
+    ::close(wakeFd_);
+}
+
+// The connection's thread: answers other programs between the jobs the main thread hands over.
+void X11Clipboard::serve() {
+    for (;;) {
+        std::deque<std::function<void()>> jobs;
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_) {
+                return;
+            }
+            jobs.swap(jobs_);
+        }
+        for (const auto& job : jobs) {
+            job();
+        }
+        selections_->dispatchPending();
+        std::array<pollfd, 2> fds{{{selections_->fd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}}};
+        // A dropped connection is not watched any more; only jobs and the end wake the thread.
+        ::poll(fds.data() + (selections_->connected() ? 0 : 1), selections_->connected() ? 2 : 1,
+               -1);
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
+    }
+}
+
+void X11Clipboard::onConnectionThread(const std::function<void()>& job) {
+    if (!thread_.joinable()) {
+        job();
+        return;
+    }
+    std::mutex doneMutex;
+    std::condition_variable doneChanged;
+    bool done = false;
+    {
+        std::lock_guard lock(mutex_);
+        jobs_.push_back([&] {
+            job();
+            std::lock_guard doneLock(doneMutex);
+            done = true;
+            doneChanged.notify_all();
+        });
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    // The owner asked may be this program's own toolkit, which answers from the main thread's
+    // event loop: it goes on turning meanwhile.
+    runServingEvents([&] {
+        std::unique_lock lock(doneMutex);
+        doneChanged.wait(lock, [&] { return done; });
+    });
 }
 
 platform::Capability X11Clipboard::availability() {
@@ -124,7 +185,9 @@ platform::Capability X11Clipboard::availability() {
 }
 
 std::optional<std::string> X11Clipboard::text() {
-    return readText(XSelection::Clipboard);
+    std::optional<std::string> text;
+    onConnectionThread([&] { text = readText(XSelection::Clipboard); });
+    return text;
 }
 
 void X11Clipboard::setText(const std::string& text) {
@@ -132,13 +195,30 @@ void X11Clipboard::setText(const std::string& text) {
 }
 
 void X11Clipboard::clear() {
-    heldClipboard_ = {};
-    if (selections_) {
-        selections_->clear(XSelection::Clipboard);
-    }
+    restore({});
 }
 
 platform::ClipboardSnapshot X11Clipboard::snapshot() {
+    platform::ClipboardSnapshot snapshot;
+    onConnectionThread([&] { snapshot = takeSnapshot(); });
+    return snapshot;
+}
+
+void X11Clipboard::restore(const platform::ClipboardSnapshot& snapshot) {
+    onConnectionThread([&] { own(snapshot); });
+}
+
+std::optional<std::string> X11Clipboard::primaryText() {
+    std::optional<std::string> text;
+    onConnectionThread([&] { text = readText(XSelection::Primary); });
+    return text;
+}
+
+void X11Clipboard::setPrimaryText(const std::string& text) {
+    onConnectionThread([&] { ownPrimary(text); });
+}
+
+platform::ClipboardSnapshot X11Clipboard::takeSnapshot() {
     if (!selections_) {
         return {};
     }
@@ -178,9 +258,12 @@ platform::ClipboardSnapshot X11Clipboard::snapshot() {
     return snapshot;
 }
 
-void X11Clipboard::restore(const platform::ClipboardSnapshot& snapshot) {
+void X11Clipboard::own(const platform::ClipboardSnapshot& snapshot) {
     if (snapshot.empty()) {
-        clear();
+        heldClipboard_ = {};
+        if (selections_) {
+            selections_->clear(XSelection::Clipboard);
+        }
         return;
     }
     heldClipboard_ = {snapshot.formats, {}};
@@ -195,10 +278,6 @@ void X11Clipboard::restore(const platform::ClipboardSnapshot& snapshot) {
     if (!selections_ || !selections_->own(XSelection::Clipboard, formats)) {
         heldClipboard_ = {};
     }
-}
-
-std::optional<std::string> X11Clipboard::primaryText() {
-    return readText(XSelection::Primary);
 }
 
 std::optional<std::string> X11Clipboard::readText(XSelection selection) {
@@ -228,7 +307,7 @@ std::optional<std::string> X11Clipboard::readText(XSelection selection) {
     return data.outcome == ReadOutcome::Read ? std::optional(textOf(data)) : std::nullopt;
 }
 
-void X11Clipboard::setPrimaryText(const std::string& text) {
+void X11Clipboard::ownPrimary(const std::string& text) {
     heldPrimary_ = text;
     Formats formats;
     addTextFormats(formats, text);

@@ -1,12 +1,15 @@
 #pragma once
 
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "platform/Clipboard.h"
-
-class QSocketNotifier;
 
 namespace velmora::desktop {
 
@@ -14,9 +17,12 @@ class X11Selections;
 enum class XSelection;
 
 // The clipboard (and the PRIMARY selection) through Velmora's own X connection to $DISPLAY, also
-// when the toolkit runs on Wayland with XWayland beside it. Other programs are served from the
-// Qt event loop (so the application object must exist first), modal dialogs included. Reads give
-// up after a fraction of a second, so an owner that never answers costs no more than that.
+// when the toolkit runs on Wayland with XWayland beside it. The connection has a thread of its
+// own, which serves other programs whatever the main thread is doing: even this program's own
+// toolkit, whose clipboard reads wait on the main thread, can paste what Velmora holds. While a
+// call waits for that thread the main thread goes on serving its events, so an owner in this
+// program can answer too. Reads give up after a fraction of a second, so an owner that never
+// answers costs no more than that.
 class X11Clipboard : public platform::Clipboard {
   public:
     // Connects to $DISPLAY; without one, availability() says why.
@@ -37,14 +43,25 @@ class X11Clipboard : public platform::Clipboard {
     void setPrimaryText(const std::string& text);
 
   private:
+    // Runs `job` on the connection's thread and returns once it is done.
+    void onConnectionThread(const std::function<void()>& job);
     void serve();
     std::optional<std::string> readText(XSelection selection);
+    platform::ClipboardSnapshot takeSnapshot();
+    void own(const platform::ClipboardSnapshot& snapshot);
+    void ownPrimary(const std::string& text);
 
     std::unique_ptr<X11Selections> selections_;
-    std::unique_ptr<QSocketNotifier> notifier_;
-    // What Velmora offers while it owns each selection; reads then answer from it.
+    // What Velmora offers while it owns each selection; reads then answer from it. Touched on the
+    // connection's thread only.
     platform::ClipboardSnapshot heldClipboard_;
     std::string heldPrimary_;
+
+    std::mutex mutex_;
+    std::deque<std::function<void()>> jobs_;
+    bool stopping_ = false;
+    int wakeFd_ = -1;
+    std::thread thread_;
 };
 
 // The clipboard on $DISPLAY, or nullptr when no X server is reachable.

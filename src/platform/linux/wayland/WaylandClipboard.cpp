@@ -27,9 +27,10 @@ using namespace std::chrono_literals;
 // a moment to reach.
 constexpr auto kTextTimeLimit = 500ms;
 // The snapshot is taken while the user waits for the rewrite to start: an owner that never
-// answers may cost this much per format and this much in all.
-constexpr auto kFormatTimeLimit = 150ms;
-constexpr auto kSnapshotTimeLimit = 300ms;
+// answers may cost this much per format and this much in all. A toolkit makes a large image's
+// PNG only when asked, which takes a few hundred milliseconds.
+constexpr auto kFormatTimeLimit = 400ms;
+constexpr auto kSnapshotTimeLimit = 800ms;
 // More than any clipboard worth keeping across a rewrite.
 constexpr std::size_t kMaxBytes = 64 * 1024 * 1024;
 // A reader that takes nothing for this long has gone; its copy of the data is dropped.
