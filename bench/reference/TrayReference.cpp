@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
     QPixmap pixmap(18, 18);
     pixmap.fill(Qt::transparent);
     QPainter(&pixmap).fillRect(3, 3, 12, 12, Qt::darkCyan);
-    QSystemTrayIcon tray(QIcon(pixmap));
+    QSystemTrayIcon tray{QIcon(pixmap)};
     QMenu menu;
     menu.addAction(QStringLiteral("Quit"), &app, &QCoreApplication::quit);
     tray.setContextMenu(&menu);

@@ -1,22 +1,107 @@
 #include "platform/linux/LinuxServices.h"
 
 #include <QGuiApplication>
+#include <QSettings>
 
 #include "base/Log.h"
+#include "platform/linux/CurlHttpSession.h"
 #include "platform/linux/QtAlerts.h"
 #include "platform/linux/QtApplication.h"
-#include "platform/linux/QtClipboard.h"
 #include "platform/linux/QtDefaults.h"
 #include "platform/linux/QtMainQueue.h"
 #include "platform/linux/QtTray.h"
 #include "platform/linux/QtWindows.h"
 #include "platform/linux/SecretServiceStore.h"
+#include "platform/linux/X11Clipboard.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/X11GlobalShortcuts.h"
 #include "platform/linux/X11KeyNames.h"
 #include "platform/linux/XTestKeystrokes.h"
+#include "platform/linux/portal/PortalGlobalShortcuts.h"
+#include "platform/linux/portal/PortalKeystrokes.h"
+#include "platform/linux/wayland/WaylandClipboard.h"
+#include "platform/linux/wayland/WaylandConnection.h"
+#include "platform/linux/wayland/WaylandKeystrokes.h"
 
 namespace velmora::desktop {
+namespace {
+
+// Where no clipboard can be reached at all.
+class NoClipboard : public platform::Clipboard {
+  public:
+    explicit NoClipboard(std::string explanation) : explanation_(std::move(explanation)) {}
+    platform::Capability availability() override { return platform::Capability::no(explanation_); }
+    std::optional<std::string> text() override { return std::nullopt; }
+    void setText(const std::string&) override {}
+    void clear() override {}
+    platform::ClipboardSnapshot snapshot() override { return {}; }
+    void restore(const platform::ClipboardSnapshot&) override {}
+
+  private:
+    std::string explanation_;
+};
+
+// Any shortcut backend, plus the `velmora --trigger` command: a key the user binds to it in the
+// desktop's settings acts like the shortcut, whether or not Velmora could bind one itself.
+class CommandTriggeredShortcuts : public platform::GlobalShortcuts {
+  public:
+    CommandTriggeredShortcuts(std::unique_ptr<platform::GlobalShortcuts> backend,
+                              QtApplication& application)
+        : backend_(std::move(backend)) {
+        application.setTriggerHandler([this] {
+            if (pressed_) {
+                // `pressed` may end the binding that holds it.
+                const Pressed pressed = pressed_;
+                pressed();
+            }
+        });
+    }
+
+    std::unique_ptr<platform::ShortcutBinding> bind(const platform::Shortcut& shortcut,
+                                                    Pressed pressed, Outcome outcome) override {
+        const int id = ++lastId_;
+        pressed_ = pressed;
+        return std::make_unique<Binding>(
+            *this, id, backend_->bind(shortcut, std::move(pressed), std::move(outcome)));
+    }
+
+  private:
+    class Binding : public platform::ShortcutBinding {
+      public:
+        Binding(CommandTriggeredShortcuts& owner, int id,
+                std::unique_ptr<platform::ShortcutBinding> inner)
+            : owner_(owner), id_(id), inner_(std::move(inner)) {}
+        ~Binding() override {
+            if (owner_.lastId_ == id_) {
+                owner_.pressed_ = nullptr;
+            }
+        }
+
+      private:
+        CommandTriggeredShortcuts& owner_;
+        int id_;
+        std::unique_ptr<platform::ShortcutBinding> inner_;
+    };
+
+    std::unique_ptr<platform::GlobalShortcuts> backend_;
+    Pressed pressed_;
+    int lastId_ = 0;
+};
+
+// More window classes to treat as terminals: the "TerminalWindowClasses" setting, a
+// comma-separated list.
+std::vector<std::string> extraTerminalClasses() {
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
+                       QCoreApplication::organizationName(), QCoreApplication::applicationName());
+    std::vector<std::string> classes;
+    const QString value = settings.value(QStringLiteral("TerminalWindowClasses")).toString();
+    for (const QString& name : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        classes.push_back(name.trimmed().toStdString());
+    }
+    return classes;
+}
+
+}  // namespace
 
 LinuxServices::LinuxServices()
     : mainQueue_(std::make_unique<QtMainQueue>()),
@@ -27,23 +112,68 @@ LinuxServices::LinuxServices()
       tray_(std::make_unique<QtTray>(*mainQueue_)),
       windows_(std::make_unique<QtWindows>()),
       http_(makeHttpSession(60.0)) {
-    const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
-    if (!x11) {
-        logLine("Not an X11 session (" + QGuiApplication::platformName().toStdString() +
-                "): the shortcut and keystrokes are unavailable.");
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        useX11();
+    } else {
+        useWayland();
     }
-    auto connection = std::make_shared<X11Connection>(x11);
-    clipboard_ = std::make_unique<QtClipboard>(x11);
-    keystrokes_ = std::make_unique<XTestKeystrokes>(connection);
-    shortcuts_ = std::make_unique<X11GlobalShortcuts>();
-    keyNames_ = std::make_unique<X11KeyNames>(connection);
 }
 
 LinuxServices::~LinuxServices() = default;
 
+void LinuxServices::useX11() {
+    const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
+    auto connection = std::make_shared<X11Connection>(x11);
+    x11Clipboard_ = makeX11Clipboard();
+    keystrokes_ = std::make_unique<XTestKeystrokes>(connection, x11Clipboard_.get(),
+                                                    TerminalWindows(extraTerminalClasses()));
+    shortcuts_ = std::make_unique<CommandTriggeredShortcuts>(std::make_unique<X11GlobalShortcuts>(),
+                                                             *application_);
+    keyNames_ = std::make_unique<X11KeyNames>(connection);
+    if (!x11Clipboard_) {
+        clipboard_ = std::make_unique<NoClipboard>(
+            "Velmora found neither an X display nor a Wayland compositor to reach the clipboard "
+            "through. Start it from your desktop session.");
+    }
+}
+
+// Each capability comes from the first that works: the compositor's own protocols (wlroots
+// compositors, KWin), then the desktop portals (KDE, GNOME 48+), then XWayland for the clipboard.
+void LinuxServices::useWayland() {
+    clipboardConnection_ = WaylandConnection::open();
+    clipboard_ = clipboardConnection_ ? makeDataControlClipboard(clipboardConnection_) : nullptr;
+    if (!clipboard_ && !qEnvironmentVariableIsEmpty("DISPLAY")) {
+        x11Clipboard_ = makeX11Clipboard();
+    }
+    if (!clipboard_ && !x11Clipboard_) {
+        clipboard_ = std::make_unique<NoClipboard>(
+            "This desktop does not let programs in the background use the clipboard, and there "
+            "is no X11 display (XWayland) to reach it through instead. Velmora cannot copy or "
+            "paste here; an X11 session works.");
+    }
+
+    // A compositor that refuses the virtual keyboard drops the connection it was asked on.
+    keyboardConnection_ = WaylandConnection::open();
+    keystrokes_ =
+        keyboardConnection_ ? makeVirtualKeyboardKeystrokes(keyboardConnection_) : nullptr;
+    if (!keystrokes_) {
+        keyboardConnection_.reset();
+        keystrokes_ = std::make_unique<PortalKeystrokes>();
+    }
+    shortcuts_ = std::make_unique<CommandTriggeredShortcuts>(
+        std::make_unique<PortalGlobalShortcuts>(), *application_);
+    keyNames_ = std::make_unique<X11KeyNames>(nullptr);
+    const char* clipboardRoute = x11Clipboard_ ? "XWayland" : "data-control";
+    logLine(std::string("Wayland session: clipboard through ") +
+            (clipboard_ && !clipboard_->availability().available ? "nothing" : clipboardRoute) +
+            ", keystrokes through " +
+            (keyboardConnection_ ? "a virtual keyboard" : "the RemoteDesktop portal") + ".");
+}
+
 platform::Platform LinuxServices::platform() const {
+    platform::Clipboard& clipboard = x11Clipboard_ ? *x11Clipboard_ : *clipboard_;
     return {*mainQueue_, *application_, *defaults_,   *secrets_,   *alerts_,   *tray_,
-            *windows_,   *clipboard_,   *keystrokes_, *shortcuts_, *keyNames_, *http_};
+            *windows_,   clipboard,     *keystrokes_, *shortcuts_, *keyNames_, *http_};
 }
 
 }  // namespace velmora::desktop

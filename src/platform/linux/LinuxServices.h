@@ -1,18 +1,20 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "platform/Platform.h"
-#include "platform/linux/CurlHttpSession.h"
 
 namespace velmora::desktop {
 
 class QtApplication;
 class QtMainQueue;
+class WaylandConnection;
+class X11Clipboard;
 
-// The Linux platform services for this session, owned in one place. The shortcut, keystroke and
-// key-name services follow the session: on X11 they use the X server; elsewhere they report
-// themselves unavailable, with what the user can do.
+// The Linux platform services for this session, owned in one place. Each capability is probed
+// for, never assumed from the desktop's name: on Wayland the compositor's protocols and the
+// desktop portals, on X11 the X server. A capability that is missing says what the user can do.
 class LinuxServices {
   public:
     // Probes the session; call once the QApplication exists.
@@ -27,6 +29,9 @@ class LinuxServices {
     platform::Windows& windows() const { return *windows_; }
 
   private:
+    void useWayland();
+    void useX11();
+
     std::unique_ptr<QtMainQueue> mainQueue_;
     std::unique_ptr<QtApplication> application_;
     std::unique_ptr<platform::Defaults> defaults_;
@@ -34,6 +39,9 @@ class LinuxServices {
     std::unique_ptr<platform::Alerts> alerts_;
     std::unique_ptr<platform::Tray> tray_;
     std::unique_ptr<platform::Windows> windows_;
+    std::shared_ptr<WaylandConnection> clipboardConnection_;
+    std::shared_ptr<WaylandConnection> keyboardConnection_;
+    std::unique_ptr<X11Clipboard> x11Clipboard_;
     std::unique_ptr<platform::Clipboard> clipboard_;
     std::unique_ptr<platform::Keystrokes> keystrokes_;
     std::unique_ptr<platform::GlobalShortcuts> shortcuts_;

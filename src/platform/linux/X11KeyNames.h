@@ -3,13 +3,14 @@
 #include <memory>
 
 #include "platform/Keys.h"
+#include "platform/linux/SystemKeymap.h"
 
 namespace velmora::desktop {
 
 class X11Connection;
 
-// Key names from the X server's current keyboard layout (XKB), and the modifiers as this
-// desktop writes them ("Ctrl+").
+// Key names from the X server's current keyboard layout (XKB), or from the system's layout when
+// there is no X server, and the modifiers as this desktop writes them ("Ctrl+").
 class X11KeyNames : public platform::KeyNames {
   public:
     explicit X11KeyNames(std::shared_ptr<X11Connection> connection);
@@ -19,6 +20,7 @@ class X11KeyNames : public platform::KeyNames {
 
   private:
     std::shared_ptr<X11Connection> connection_;
+    SystemKeymap systemKeymap_;
 };
 
 }  // namespace velmora::desktop

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/linux/X11Clipboard.h"
 #include "platform/linux/X11Connection.h"
 
 namespace velmora::desktop {
@@ -20,6 +21,7 @@ namespace {
 using platform::Modifier;
 
 constexpr auto kKeyDownTime = std::chrono::milliseconds(10);
+constexpr platform::Key kInsert{110};
 // X key codes are the Linux input layer's key positions plus 8.
 constexpr int kXKeycodeOffset = 8;
 
@@ -143,8 +145,9 @@ void fake(Display* display, const KeyCodes& keys, bool down) {
 
 }  // namespace
 
-XTestKeystrokes::XTestKeystrokes(std::shared_ptr<X11Connection> connection)
-    : connection_(std::move(connection)) {}
+XTestKeystrokes::XTestKeystrokes(std::shared_ptr<X11Connection> connection, X11Clipboard* clipboard,
+                                 TerminalWindows terminals)
+    : connection_(std::move(connection)), clipboard_(clipboard), terminals_(std::move(terminals)) {}
 
 platform::Capability XTestKeystrokes::permission(bool) {
     // X11 has no per-program consent to post input: whoever reaches the display with XTEST may.
@@ -161,18 +164,40 @@ platform::Capability XTestKeystrokes::permission(bool) {
     return platform::Capability::yes();
 }
 
-platform::Shortcut XTestKeystrokes::chordFor(platform::Keystroke keystroke, Display*) const {
-    const platform::Key key =
-        keystroke == platform::Keystroke::Copy ? platform::keys::C : platform::keys::V;
-    return {key, Modifier::Control};
-}
-
 void XTestKeystrokes::send(platform::Keystroke keystroke) {
     Display* display = connection_->display();
     if (display == nullptr) {
         return;
     }
-    const platform::Shortcut chord = chordFor(keystroke, display);
+    const bool copy = keystroke == platform::Keystroke::Copy;
+    switch (terminals_.focusedStyle(display)) {
+        case CopyPasteStyle::ControlChords:
+            return press(display,
+                         {copy ? platform::keys::C : platform::keys::V, Modifier::Control});
+        case CopyPasteStyle::ShiftChords:
+            return press(display, {copy ? platform::keys::C : platform::keys::V,
+                                   Modifier::Control | Modifier::Shift});
+        case CopyPasteStyle::PrimarySelection:
+            break;
+    }
+    // The terminal's selection is PRIMARY already: copying is taking it to the clipboard, and
+    // pasting is offering the clipboard's text as PRIMARY to Shift+Insert.
+    if (clipboard_ == nullptr) {
+        return;
+    }
+    if (copy) {
+        if (const auto text = clipboard_->primaryText()) {
+            clipboard_->setText(*text);
+        }
+        return;
+    }
+    if (const auto text = clipboard_->text()) {
+        clipboard_->setPrimaryText(*text);
+    }
+    press(display, {kInsert, Modifier::Shift});
+}
+
+void XTestKeystrokes::press(Display* display, const platform::Shortcut& chord) {
     const KeyCode key = static_cast<KeyCode>(chord.key.position + kXKeycodeOffset);
     const KeyCodes modifiers = modifierKeys(display, chord.modifiers);
     ReleaseWatch releases(display);

@@ -4,28 +4,33 @@
 
 #include "platform/Keys.h"
 #include "platform/Keystrokes.h"
+#include "platform/linux/TerminalWindows.h"
 
 typedef struct _XDisplay Display;
 
 namespace velmora::desktop {
 
+class X11Clipboard;
 class X11Connection;
 
 // Keystrokes on X11 through XTEST. The shortcut's own modifiers are usually still held when the
 // keystroke goes out, and a target seeing Ctrl+Shift+C does not copy: held modifiers are lifted
-// for the chord and put back after it.
+// for the chord and put back after it. Terminals get their own chords; those whose selection is
+// PRIMARY get the selection moved between PRIMARY and the clipboard.
 class XTestKeystrokes : public platform::Keystrokes {
   public:
-    explicit XTestKeystrokes(std::shared_ptr<X11Connection> connection);
+    XTestKeystrokes(std::shared_ptr<X11Connection> connection, X11Clipboard* clipboard,
+                    TerminalWindows terminals);
 
     platform::Capability permission(bool mayAsk) override;
     void send(platform::Keystroke keystroke) override;
 
   private:
-    // The chord that performs the keystroke in the focused window.
-    platform::Shortcut chordFor(platform::Keystroke keystroke, Display* display) const;
+    void press(Display* display, const platform::Shortcut& chord);
 
     std::shared_ptr<X11Connection> connection_;
+    X11Clipboard* clipboard_;
+    TerminalWindows terminals_;
 };
 
 }  // namespace velmora::desktop

@@ -5,7 +5,7 @@
 #include <QLineEdit>
 
 #include "../desktop/DesktopTestSupport.h"
-#include "platform/linux/QtClipboard.h"
+#include "platform/linux/X11Clipboard.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/X11GlobalShortcuts.h"
 #include "platform/linux/X11KeyNames.h"
@@ -114,13 +114,15 @@ TEST(X11, ShortcutFiresOncePerPressAndIsTakenWhenHeldElsewhere) {
 // user lets go of meanwhile stay up. Without
 // an X11 session nothing can be sent, and the user is told why.
 TEST(X11, CopyAndPasteWhileTheUserStillHoldsTheShortcut) {
-    XTestKeystrokes keystrokes(std::make_shared<X11Connection>());
+    X11Clipboard clipboard;
+    XTestKeystrokes keystrokes(std::make_shared<X11Connection>(), &clipboard, TerminalWindows({}));
     EXPECT_TRUE(keystrokes.permission(false).available);
-    const auto elsewhere = XTestKeystrokes(std::make_shared<X11Connection>(false)).permission(true);
+    const auto elsewhere =
+        XTestKeystrokes(std::make_shared<X11Connection>(false), nullptr, TerminalWindows({}))
+            .permission(true);
     EXPECT_FALSE(elsewhere.available);
     EXPECT_NE(elsewhere.explanation.find("X11 session"), std::string::npos);
 
-    QtClipboard clipboard(true);
     QLineEdit target;
     target.setText("the selected line");
     target.selectAll();
