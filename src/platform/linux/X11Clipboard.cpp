@@ -240,11 +240,6 @@ platform::ClipboardSnapshot X11Clipboard::takeSnapshot() {
                                    X11Selections::describe(offered.outcome));
         return snapshot;
     }
-    for (const std::string& format : plan->skipped) {
-        if (!isProtocolTarget(format)) {
-            snapshot.notKept.push_back(format + ": conversion skipped");
-        }
-    }
     for (SelectionData& data :
          selections_->read(XSelection::Clipboard, plan->read, deadline, kMaxSnapshotBytes)) {
         if (data.outcome != ReadOutcome::Read) {

@@ -76,8 +76,7 @@ TEST(X11Clipboard, OfALargeImageOnlyOneFormatIsAskedFor) {
     Peer qt({}, QT_IMAGE_OWNER);
     X11Clipboard clipboard;
     const ClipboardSnapshot snapshot = timedSnapshot(clipboard, "3000x2000 image from Qt");
-    EXPECT_TRUE(contains(snapshot.notKept, "image/bmp: conversion skipped"));
-    EXPECT_TRUE(contains(snapshot.notKept, "image/jpeg: conversion skipped"));
+    EXPECT_EQ(snapshot.notKept.size(), snapshot.formats.empty() ? 1U : 0U) << "one format asked";
     // Qt writes the PNG on request, which may take longer than the snapshot waits.
     if (snapshot.formats.empty()) {
         EXPECT_TRUE(contains(snapshot.notKept, "image/png: no answer in time"));

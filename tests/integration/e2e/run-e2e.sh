@@ -1,73 +1,55 @@
 #!/usr/bin/env bash
 # The whole product on one machine: a private X server with a tray host, a session bus with an
-# unlocked keyring, the reference service over HTTPS with a scripted model backend, a target
-# window holding a selected line, and Velmora itself. Drives it with real keystrokes and checks
-# what the user would see: the rewritten text, the clipboard given back, the token kept secret.
+# unlocked keyring, the reference service with a scripted model backend, real applications
+# (a Qt line edit, xterm, a GTK text view) and Velmora itself, driven with real keystrokes.
+# It checks what the user would see: the rewritten text, the clipboard given back, the token kept
+# secret, a running terminal job left alone, no carriage returns from GTK, one rewrite for a held
+# shortcut, no panel over a notice, nothing sent when nothing is selected, and bounded time with an
+# unresponsive or a heavy clipboard owner.
 #
-# Runs inside tests/support/run-in-session.sh (a private display, session bus and keyring).
-# Usage: run-e2e.sh VELMORA SERVICE TARGET_WINDOW CHAT_UPSTREAM MAKE_DEV_CERT
-# With E2E_KEEP=DIR the run's logs are copied to DIR.
+# Runs inside tests/support/run-in-session.sh. With E2E_KEEP=DIR the run's logs are copied to DIR.
+# Usage: run-e2e.sh VELMORA SERVICE TARGET_WINDOW CHAT_UPSTREAM MAKE_DEV_CERT CLIPBOARD_OWNER
+#        IMAGE_OWNER
 set -euo pipefail
 
 velmora=$1 service=$2 target_window=$3 chat_upstream=$4 make_dev_cert=$5
+clipboard_owner=$6 image_owner=$7
 work="$HOME/run"
 mkdir -p "$work"
-pids=()
+source "$(dirname "$0")/e2e-lib.sh"
 finish() {
   local status=$?
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
-  if [[ -n "${E2E_KEEP:-}" ]]; then
-    mkdir -p "$E2E_KEEP" && cp -r "$work/." "$E2E_KEEP/"
-  fi
+  [[ -n "${E2E_KEEP:-}" ]] && mkdir -p "$E2E_KEEP" && cp -r "$work/." "$E2E_KEEP/"
   if [[ $status -ne 0 ]]; then
-    for log in velmora service upstream target trayer; do
-      [[ -f "$work/$log.log" ]] || continue
+    for log in velmora service upstream; do
       echo "----- $log.log" >&2
-      tail -n 60 "$work/$log.log" >&2
+      tail -n 40 "$work/$log.log" >&2 || true
     done
   fi
   exit $status
 }
 trap finish EXIT
 
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-
-# Polls a condition for up to $1 seconds.
-wait_for() {
-  local seconds=$1
-  shift
-  local deadline=$((SECONDS + seconds))
-  until "$@"; do
-    ((SECONDS < deadline)) || return 1
-    sleep 0.1
-  done
-}
-
-log_has() { grep -qF -- "$1" "$work/velmora.log"; }
 clipboard_is() { [[ "$(xclip -o -selection clipboard 2>/dev/null)" == "$1" ]]; }
 target_is() { [[ "$(cat "$work/target.txt" 2>/dev/null)" == "$1" ]]; }
+visible() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1; }
 
 # Waits for the notice titled $1 to be on screen and answers it with Return.
 dismiss_notice() {
   local title=$1 wid=
-  wait_for 20 eval 'wid=$(xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null | head -n1); [[ -n "$wid" ]]' ||
-    fail "no notice titled '$title'"
+  wait_for 20 eval 'wid=$(visible "$title"); [[ -n "$wid" ]]' || fail "no notice titled '$title'"
   xdotool windowfocus --sync "$wid" 2>/dev/null || true
   xdotool key --clearmodifiers Return
-  wait_for 10 eval '! xdotool search --onlyvisible --name "^${title}\$" >/dev/null 2>&1' ||
-    fail "notice '$title' did not close"
+  wait_for 10 eval '[[ -z "$(visible "$title")" ]]' || fail "notice '$title' did not close"
 }
 
-focus_target() {
+focus() {
   local wid
-  wid=$(xdotool search --onlyvisible --name '^velmora-e2e-target$' | head -n1)
-  [[ -n "$wid" ]] || fail "target window missing"
+  wid=$(visible "$1")
+  [[ -n "$wid" ]] || fail "no window titled '$1'"
   xdotool windowfocus --sync "$wid"
-  xdotool key --clearmodifiers ctrl+a
 }
 
 set_clipboard() {
@@ -75,49 +57,27 @@ set_clipboard() {
   wait_for 10 clipboard_is "$1" || fail "could not put '$1' on the clipboard"
 }
 
-# --- A tray host -----------------------------------------------------------------------------------
+# Presses the shortcut and waits for the rewrite to end.
+rewrite() {
+  local before
+  before=$(grep -c "Processing complete" "$work/velmora.log" || true)
+  xdotool key ctrl+shift+p
+  wait_for 30 eval '(($(grep -c "Processing complete" "$work/velmora.log") > before))' ||
+    fail "the rewrite did not complete"
+}
+
 trayer --edge top --align right --widthtype request --height 24 >"$work/trayer.log" 2>&1 &
 pids+=($!)
-
-# --- The service and its model backend ---------------------------------------------------------
-bash "$make_dev_cert" "$work/certs" >/dev/null
-"$chat_upstream" 0 "$work/upstream-requests.jsonl" >"$work/upstream.log" 2>&1 &
-pids+=($!)
-wait_for 20 grep -q '^listening ' "$work/upstream.log" || fail "model backend did not start"
-upstream_port=$(awk '/^listening /{print $2; exit}' "$work/upstream.log")
-
-running_version=$("$velmora" --version | awk '{print $NF}')
-passphrase=e2e-passphrase
-"$service" --port 0 --cert "$work/certs/server.pem" --key "$work/certs/server.key" \
-  --data-dir "$work/service-data" --passphrase "$passphrase" --auth-delay 0 \
-  --upstream-url "http://127.0.0.1:$upstream_port/v1" \
-  --model-map gemini-2.5-flash-preview-05-20=e2e-model \
-  --version "$running_version" >"$work/service.log" 2>&1 &
-pids+=($!)
-wait_for 20 grep -q 'listening on https://' "$work/service.log" || fail "service did not start"
-service_port=$(sed -n 's|.*listening on https://127.0.0.1:\([0-9]*\).*|\1|p' "$work/service.log" | head -n1)
-host="127.0.0.1:$service_port"
-
-# A session token from the sign-in page, as the browser would get it.
-callback=$(curl -sS --cacert "$work/certs/ca.pem" -o /dev/null -w '%{redirect_url}' \
-  --data-urlencode "passphrase=$passphrase" "https://$host/auth/google?platform=mac")
-[[ "$callback" == velmora://auth/callback\?token=* ]] || fail "no callback URL from the sign-in page: $callback"
-token=${callback#velmora://auth/callback?token=}
-
-# --- The target application and Velmora ----------------------------------------------------------
+start_service "$service" "$chat_upstream" "$make_dev_cert" "$("$velmora" --version | awk '{print $NF}')"
 "$target_window" "$work/target.txt" "the quick brown fox" >"$work/target.log" 2>&1 &
 pids+=($!)
 wait_for 20 target_is "the quick brown fox" || fail "target window did not start"
 
-export VELMORA_API_HOST=$host VELMORA_DOWNLOAD_HOST=$host VELMORA_WEBSITE_HOST=$host
-export VELMORA_CA_FILE="$work/certs/ca.pem"
 "$velmora" >"$work/velmora.log" 2>&1 &
 velmora_pid=$!
 pids+=($velmora_pid)
 wait_for 20 log_has "App launched." || fail "Velmora did not launch"
 log_has "Authenticated: false, Token available: false" || fail "a fresh profile started signed in"
-
-# The update check runs 2 s after launch and answers the user.
 dismiss_notice "No Updates Available"
 
 # --- Sign in through the velmora: URL, handed to the running instance ---------------------------
@@ -126,42 +86,95 @@ dismiss_notice "Signed In"
 [[ "$(secret-tool lookup service com.mendwell.authtoken account sessionToken)" == "$token" ]] ||
   fail "the token is not in the Secret Service"
 
-# --- One rewrite -------------------------------------------------------------------------------
+# --- One rewrite, and one only for a held shortcut ----------------------------------------------
 set_clipboard "earlier clipboard text"
-focus_target
-xdotool key ctrl+shift+p
+focus velmora-e2e-target
+xdotool key --clearmodifiers ctrl+a
+xdotool keydown ctrl+shift+p
+sleep 0.6
+xdotool keyup p shift ctrl
 wait_for 30 target_is "Rewritten: the quick brown fox" ||
   fail "the selection was not rewritten (target holds '$(cat "$work/target.txt")')"
 wait_for 10 clipboard_is "earlier clipboard text" || fail "the earlier clipboard text was not put back"
 wait_for 10 log_has "Processing complete. Pasteboard restored." || fail "no completion line"
-
+[[ $(requests) -eq 1 && $(grep -c "hotkeyTriggered called" "$work/velmora.log") -eq 1 ]] ||
+  fail "holding the shortcut triggered more than once"
 grep -qF '"content":"Act as a helpful AI assistant to process the following text."' \
   "$work/upstream-requests.jsonl" || fail "the model backend did not get the style's instruction"
 grep -qF '"content":"the quick brown fox"' "$work/upstream-requests.jsonl" ||
   fail "the model backend did not get the selected text"
-grep -q 'POST /api/chat 200' "$work/service.log" || fail "the service did not answer the rewrite"
+
+# --- Nothing selected: nothing is sent, and the panel is gone before the notice shows ---------
+focus velmora-e2e-target
+xdotool key --clearmodifiers End
+xdotool key ctrl+shift+p
+wait_for 20 eval '[[ -n "$(visible "No Text Selected")" ]]' || fail "no notice for an empty selection"
+[[ -z "$(visible "Velmora HUD")" ]] || fail "the progress panel covers the notice"
+dismiss_notice "No Text Selected"
+[[ $(requests) -eq 1 ]] || fail "text was sent with nothing selected"
+wait_for 10 clipboard_is "earlier clipboard text" || fail "the clipboard was not given back"
+
+# --- A terminal: its job survives, the selection goes in as typed input ------------------------
+xterm -title velmora-e2e-xterm -geometry 80x8+40+320 \
+  -e sh -c 'echo "rewrite this terminal line"; exec cat >"$0"' "$work/terminal.txt" &
+pids+=($!)
+wait_for 20 eval '[[ -n "$(visible velmora-e2e-xterm)" ]]' || fail "xterm did not start"
+xdotool mousemove --window "$(visible velmora-e2e-xterm)" 20 8 click --repeat 3 --delay 80 1
+focus velmora-e2e-xterm
+rewrite
+xdotool key Return
+wait_for 10 eval '[[ "$(cat "$work/terminal.txt")" == "Rewritten: rewrite this terminal line" ]]' ||
+  fail "the terminal got '$(cat "$work/terminal.txt")', or its job was interrupted"
+
+# --- A GTK text view: multi-line text goes out and comes back without carriage returns --------
+printf 'line one\nline two' >"$work/gtk.txt"
+zenity --text-info --editable --title velmora-e2e-gtk --filename "$work/gtk.txt" >/dev/null 2>&1 &
+pids+=($!)
+wait_for 20 eval '[[ -n "$(visible velmora-e2e-gtk)" ]]' || fail "the GTK window did not start"
+focus velmora-e2e-gtk
+xdotool key --clearmodifiers ctrl+a
+rewrite
+grep -qF '"content":"line one\nline two"' "$work/upstream-requests.jsonl" ||
+  fail "the GTK text was not sent as the user has it"
+xdotool key --clearmodifiers ctrl+a ctrl+c
+wait_for 10 clipboard_is $'Rewritten: line one\nline two' ||
+  fail "the GTK view holds '$(xclip -o -selection clipboard | od -c | head -n 3)'"
+
+# --- Clipboard owners that never answer, or answer slowly with a large image ------------------
+for owner in "$clipboard_owner --mute text/plain" "$image_owner"; do
+  $owner >"$work/owner.log" 2>&1 &
+  owner_pid=$!
+  wait_for 20 grep -q ready "$work/owner.log" || fail "the clipboard owner did not start"
+  focus velmora-e2e-target
+  xdotool key --clearmodifiers ctrl+a
+  start=$(date +%s%N)
+  rewrite
+  echo "rewrite with '${owner##*/}' on the clipboard: $((($(date +%s%N) - start) / 1000000)) ms"
+  kill "$owner_pid"
+done
+log_has "Clipboard: could not keep the clipboard's formats: no answer in time" ||
+  fail "the unresponsive owner was not reported"
 
 # --- A second press cancels the running rewrite -------------------------------------------------
-focus_target
+focus velmora-e2e-target
+xdotool key --clearmodifiers ctrl+a
 xdotool type --delay 20 "SLOW draft"
 xdotool key --clearmodifiers ctrl+a
 set_clipboard "kept across the cancel"
-focus_target
+focus velmora-e2e-target
 xdotool key ctrl+shift+p
 wait_for 20 eval 'grep -qF "SLOW draft" "$work/upstream-requests.jsonl"' || fail "the slow request was not sent"
 xdotool key ctrl+shift+p
 dismiss_notice "Processing Cancelled"
-log_has "Aborting current text processing..." || fail "no abort line"
 wait_for 10 clipboard_is "kept across the cancel" || fail "the clipboard was not given back after the cancel"
 target_is "SLOW draft" || fail "a cancelled rewrite changed the text"
 
 # --- A rejected token signs the user out ---------------------------------------------------------
 "$velmora" "velmora://auth/callback?token=revoked-or-unknown" || fail "second instance failed"
 dismiss_notice "Signed In"
-focus_target
+focus velmora-e2e-target
 xdotool key ctrl+shift+p
 dismiss_notice "Authentication Error"
-log_has "API returned authentication error. Signing out user." || fail "no sign-out after 401"
 [[ -z "$(secret-tool lookup service com.mendwell.authtoken account sessionToken 2>/dev/null || true)" ]] ||
   fail "the rejected token is still stored"
 
@@ -171,5 +184,4 @@ wait_for 10 eval '! kill -0 '"$velmora_pid"' 2>/dev/null' || fail "Velmora did n
 for log in velmora second-instance service; do
   if grep -qF -- "$token" "$work/$log.log"; then fail "the session token appears in $log.log"; fi
 done
-
 echo "end-to-end run passed"
