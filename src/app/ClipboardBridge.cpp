@@ -64,11 +64,12 @@ void ClipboardBridge::simulateKeyPress(platform::Keystroke keystroke,
 }
 
 bool ClipboardBridge::isAccessibilityTrusted() {
-    return keystrokes_.permission(false).available;
+    return keystrokes_.permission(false).available && pasteboard_.availability().available;
 }
 
 void ClipboardBridge::checkAccessibilityPermissions(bool notifyIfGranted) {
-    if (keystrokes_.permission(true).available) {
+    const bool keystrokes = keystrokes_.permission(true).available;
+    if (keystrokes && pasteboard_.availability().available) {
         logLine("Accessibility permissions already granted.");
         if (notifyIfGranted) {
             notices_.showAlert("Permissions Granted",
@@ -81,17 +82,26 @@ void ClipboardBridge::checkAccessibilityPermissions(bool notifyIfGranted) {
     showAccessibilityPermissionAlert();
 }
 
+// One notice for each thing this session lacks, in the platform's plain words on what to do.
 void ClipboardBridge::showAccessibilityPermissionAlert() {
     mainQueue_.async([this, owner = owner_] {
         if (!owner.lock()) {
             return;
         }
-        // The platform says, in plain words, what this session needs.
-        alerts_.runModal({"Permissions Required",
-                          keystrokes_.permission(false).explanation,
-                          platform::AlertStyle::Warning,
-                          {"OK"},
-                          std::nullopt});
+        if (const auto keys = keystrokes_.permission(false); !keys.available) {
+            alerts_.runModal({"Permissions Required",
+                              keys.explanation,
+                              platform::AlertStyle::Warning,
+                              {"OK"},
+                              std::nullopt});
+        }
+        if (const auto clipboard = pasteboard_.availability(); !clipboard.available) {
+            alerts_.runModal({"Clipboard Not Available",
+                              clipboard.explanation,
+                              platform::AlertStyle::Warning,
+                              {"OK"},
+                              std::nullopt});
+        }
     });
 }
 

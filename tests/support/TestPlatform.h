@@ -180,7 +180,7 @@ class FakeDesktop : public platform::Clipboard,
 
     explicit FakeDesktop(TestMainQueue& queue) : queue_(queue) {}
 
-    platform::Capability availability() override { return platform::Capability::yes(); }
+    platform::Capability availability() override { return clipboardAvailability; }
     std::optional<std::string> text() override;
     void setText(const std::string& text) override { clipboard = {{{kText, text}}, {}}; }
     void clear() override { clipboard = {}; }
@@ -200,6 +200,7 @@ class FakeDesktop : public platform::Clipboard,
     platform::ClipboardSnapshot clipboard;
     std::vector<std::pair<platform::Keystroke, double>> typed;
     platform::Capability keystrokePermission = platform::Capability::yes();
+    platform::Capability clipboardAvailability = platform::Capability::yes();
 
     platform::BindResult bindResult;
     std::optional<platform::Shortcut> bound;

@@ -66,15 +66,18 @@ TEST(Launch, ChecksForUpdatesTwoSecondsLaterAndReportsWhatItFinds) {
 TEST(Launch, MissingCapabilitiesAreToldOnceEach) {
     AppHarness h;
     h.test.desktop.keystrokePermission = platform::Capability::no("No keyboard control here.");
+    h.test.desktop.clipboardAvailability = platform::Capability::no("No clipboard here.");
     h.test.desktop.bindResult = {platform::BindStatus::Unavailable,
                                  "Bind a key to the command: velmora --trigger", std::nullopt};
     h.launch();
     EXPECT_TRUE(h.log.contains("Accessibility permissions are required."));
     EXPECT_TRUE(h.log.contains("Failed to register hotkey: -9879"));
     ASSERT_EQ(h.test.alerts.titles(),
-              (std::vector<std::string>{"Permissions Required", "Hotkey Error"}));
+              (std::vector<std::string>{"Permissions Required", "Clipboard Not Available",
+                                        "Hotkey Error"}));
     EXPECT_EQ(h.test.alerts.shown[0].request.message, "No keyboard control here.");
-    EXPECT_EQ(h.test.alerts.shown[1].request.message,
+    EXPECT_EQ(h.test.alerts.shown[1].request.message, "No clipboard here.");
+    EXPECT_EQ(h.test.alerts.shown[2].request.message,
               "Bind a key to the command: velmora --trigger");
     EXPECT_TRUE(h.log.lines().back().starts_with("App launched."));
 }
