@@ -1,8 +1,9 @@
 #include "platform/linux/QtPanel.h"
 
 #include <QCoreApplication>
-#include <QPropertyAnimation>
+#include <QGuiApplication>
 #include <QVBoxLayout>
+#include <QVariantAnimation>
 #include <QWindow>
 #include <algorithm>
 #include <vector>
@@ -23,7 +24,8 @@ std::vector<QtPanel*>& livePanels() {
 QtPanel::QtPanel()
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                            Qt::WindowDoesNotAcceptFocus),
-      content_(new HudContentView(this)) {
+      content_(new HudContentView(this)),
+      onWayland_(QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
     setObjectName(QStringLiteral("velmoraHUD"));
     setWindowTitle(QStringLiteral("Velmora HUD"));
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -34,7 +36,7 @@ QtPanel::QtPanel()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(content_);
     resize(0, 0);
-    setWindowOpacity(0.0);
+    setOpacity(0.0);
     livePanels().push_back(this);
 }
 
@@ -66,6 +68,11 @@ void QtPanel::setOrigin(platform::Point origin) {
 }
 
 void QtPanel::orderFront() {
+    // A Wayland compositor gives a new window the keyboard focus it asks not to have, and the
+    // keystrokes of the rewrite would then go to the panel: there the tray icon alone says so.
+    if (onWayland_) {
+        return;
+    }
     show();
     raise();
 }
@@ -78,14 +85,16 @@ void QtPanel::orderOut() {
 void QtPanel::fadeTo(double alpha, double seconds, std::function<void()> done) {
     stopFade();
     ++fadeGeneration_;
-    fadingOut_ = alpha < windowOpacity();
+    fadingOut_ = alpha < opacity_;
     // A panel on its way out lets clicks through to whatever is under it.
     setClickThrough(fadingOut_);
     done_ = std::move(done);
-    auto* fade = new QPropertyAnimation(this, "windowOpacity", this);
+    auto* fade = new QVariantAnimation(this);
     fade->setDuration(static_cast<int>(std::max(0.0, seconds) * 1000));
-    fade->setStartValue(windowOpacity());
+    fade->setStartValue(opacity_);
     fade->setEndValue(alpha);
+    connect(fade, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant& value) { setOpacity(value.toDouble()); });
     fade_ = fade;
     connect(fade, &QAbstractAnimation::finished, this, &QtPanel::endFade);
     fade->start();
@@ -97,7 +106,7 @@ void QtPanel::finishFadeOuts() {
             continue;
         }
         if (panel->fade_) {
-            panel->setWindowOpacity(panel->fade_->endValue().toDouble());
+            panel->setOpacity(panel->fade_->endValue().toDouble());
         }
         panel->orderOut();
         panel->endFade();
@@ -106,7 +115,7 @@ void QtPanel::finishFadeOuts() {
 
 void QtPanel::stopFade() {
     done_ = nullptr;
-    if (QPropertyAnimation* fade = fade_.data()) {
+    if (QVariantAnimation* fade = fade_.data()) {
         fade_ = nullptr;
         fade->disconnect(this);
         fade->stop();
@@ -131,6 +140,13 @@ void QtPanel::endFade() {
             }
         },
         Qt::QueuedConnection);
+}
+
+void QtPanel::setOpacity(double opacity) {
+    opacity_ = opacity;
+    if (!onWayland_) {
+        setWindowOpacity(opacity);
+    }
 }
 
 void QtPanel::setClickThrough(bool clickThrough) {

@@ -6,7 +6,7 @@
 
 #include "platform/Windows.h"
 
-class QPropertyAnimation;
+class QVariantAnimation;
 
 namespace velmora::desktop {
 
@@ -37,9 +37,12 @@ class QtPanel : public QWidget, public platform::Panel {
     void stopFade();
     void endFade();
     void setClickThrough(bool clickThrough);
+    void setOpacity(double opacity);
 
     HudContentView* content_;
-    QPointer<QPropertyAnimation> fade_;
+    const bool onWayland_;
+    double opacity_ = 0;
+    QPointer<QVariantAnimation> fade_;
     std::function<void()> done_;
     // Counts fades, so a `done` posted for an earlier fade does not run after a later one began.
     std::uint64_t fadeGeneration_ = 0;

@@ -383,7 +383,9 @@ void WaylandClipboard::own(Formats formats) {
     // The previous source goes only after the new selection is requested, so readers never see
     // the clipboard empty in between.
     own_ = std::move(source);
-    connection_->flush();
+    // Returns once the compositor has made it the selection: a paste keystroke sent afterwards,
+    // on any connection, finds it there.
+    connection_->roundtrip();
 }
 
 void WaylandClipboard::setText(const std::string& text) {
@@ -398,7 +400,7 @@ void WaylandClipboard::clear() {
     }
     zwlr_data_control_device_v1_set_selection(device_, nullptr);
     own_.reset();
-    connection_->flush();
+    connection_->roundtrip();
 }
 
 void WaylandClipboard::restore(const platform::ClipboardSnapshot& snapshot) {
