@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QProcess>
 #include <QUrl>
 #include <cstring>
 
@@ -55,7 +56,17 @@ void QtApplication::terminate() {
 
 void QtApplication::openURL(const std::string& url) {
     const QUrl parsed(QString::fromStdString(url), QUrl::StrictMode);
-    if (!parsed.isValid() || !QDesktopServices::openUrl(parsed)) {
+    if (!parsed.isValid()) {
+        logLine("Could not open " + url);
+        return;
+    }
+    // The browser would otherwise write its own diagnostics into Velmora's output.
+    QProcess opener;
+    opener.setProgram(QStringLiteral("xdg-open"));
+    opener.setArguments({parsed.toString(QUrl::FullyEncoded)});
+    opener.setStandardOutputFile(QProcess::nullDevice());
+    opener.setStandardErrorFile(QProcess::nullDevice());
+    if (!opener.startDetached() && !QDesktopServices::openUrl(parsed)) {
         logLine("Could not open " + url);
     }
 }
