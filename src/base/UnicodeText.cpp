@@ -7,6 +7,7 @@
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -277,6 +278,16 @@ std::string trimWhitespaceAndNewlines(std::string_view text) {
 }
 
 std::string uppercased(std::string_view text) {
+    // Key names are mostly ASCII; the casing tables stay unloaded for them.
+    if (std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; })) {
+        std::string result(text);
+        for (char& c : result) {
+            if (c >= 'a' && c <= 'z') {
+                c = static_cast<char>(c - 'a' + 'A');
+            }
+        }
+        return result;
+    }
     icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(
         icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
     unicode.toUpper(icu::Locale::getRoot());

@@ -1,10 +1,11 @@
 #include "platform/linux/LinuxServices.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QSettings>
 
 #include "base/Log.h"
-#include "platform/linux/CurlHttpSession.h"
+#include "platform/linux/HelperHttpSession.h"
 #include "platform/linux/QtAlerts.h"
 #include "platform/linux/QtApplication.h"
 #include "platform/linux/QtDefaults.h"
@@ -88,6 +89,16 @@ class CommandTriggeredShortcuts : public platform::GlobalShortcuts {
     int lastId_ = 0;
 };
 
+// velmora-https beside the program (a build tree), else where it is installed.
+std::string httpsHelperPath() {
+    const QString beside =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/velmora-https");
+    if (QFileInfo(beside).isExecutable()) {
+        return beside.toStdString();
+    }
+    return VELMORA_LIBEXEC_DIR "/velmora-https";
+}
+
 // More window classes to treat as terminals: the "TerminalWindowClasses" setting, a
 // comma-separated list.
 std::vector<std::string> extraTerminalClasses() {
@@ -111,7 +122,7 @@ LinuxServices::LinuxServices()
       alerts_(std::make_unique<QtAlerts>()),
       tray_(std::make_unique<QtTray>(*mainQueue_)),
       windows_(std::make_unique<QtWindows>()),
-      http_(makeHttpSession(60.0)) {
+      http_(std::make_unique<HelperHttpSession>(httpsHelperPath(), std::chrono::seconds(60))) {
     if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
         useX11();
     } else {

@@ -8,11 +8,13 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
-#include <QLocalServer>
-#include <QLocalSocket>
+#include <QFile>
 #include <QProcess>
+#include <QSocketNotifier>
 #include <QUrl>
+#include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "base/Log.h"
 
@@ -20,7 +22,18 @@ namespace velmora::desktop {
 namespace {
 
 // More than any URL we expect; a peer sending more is cut off.
-constexpr qint64 kMaxMessageBytes = 64 * 1024;
+constexpr std::size_t kMaxMessageBytes = 64 * 1024;
+
+// The instance socket's address, or none for a path too long for one.
+std::optional<sockaddr_un> addressFor(const QByteArray& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (static_cast<std::size_t>(path.size()) >= sizeof(address.sun_path)) {
+        return std::nullopt;
+    }
+    std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
+    return address;
+}
 
 bool writeAll(int fd, const std::string& data) {
     std::size_t written = 0;
@@ -39,8 +52,11 @@ bool writeAll(int fd, const std::string& data) {
 QtApplication::QtApplication(platform::MainQueue& queue) : queue_(queue) {}
 
 QtApplication::~QtApplication() {
-    if (server_) {
-        server_->close();
+    for (auto& [fd, peer] : peers_) {
+        ::close(fd);
+    }
+    if (listenFd_ >= 0) {
+        ::close(listenFd_);
     }
 }
 
@@ -90,19 +106,13 @@ QString QtApplication::socketPath() {
 }
 
 bool QtApplication::sendToRunningInstance(const std::string& line) {
-    const QByteArray path = QFile::encodeName(socketPath());
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (static_cast<std::size_t>(path.size()) >= sizeof(address.sun_path)) {
-        return false;
-    }
-    std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const auto address = addressFor(QFile::encodeName(socketPath()));
+    const int fd = address ? ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
     if (fd < 0) {
         return false;
     }
     const bool sent =
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 &&
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof(*address)) == 0 &&
         writeAll(fd, line + "\n");
     if (sent) {
         // Wait for the first instance to close its end, so the line is in before we exit.
@@ -115,20 +125,32 @@ bool QtApplication::sendToRunningInstance(const std::string& line) {
     return sent;
 }
 
+// A plain socket rather than the toolkit's network module, which the idle program would otherwise
+// load for this alone.
 bool QtApplication::listen() {
-    const QString path = socketPath();
-    server_ = new QLocalServer(this);
-    server_->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server_->listen(path)) {
+    const QByteArray path = QFile::encodeName(socketPath());
+    const auto address = addressFor(path);
+    listenFd_ = address ? ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0) : -1;
+    if (listenFd_ < 0) {
+        return false;
+    }
+    const auto* where = reinterpret_cast<const sockaddr*>(&*address);
+    if (::bind(listenFd_, where, sizeof(*address)) != 0) {
         // A socket file left by an instance that died: nobody answers on it.
-        QLocalServer::removeServer(path);
-        if (!server_->listen(path)) {
+        ::unlink(path.constData());
+        if (::bind(listenFd_, where, sizeof(*address)) != 0) {
             logLine("Could not listen for other Velmora instances: " +
-                    server_->errorString().toStdString());
+                    std::string(std::strerror(errno)));
+            ::close(listenFd_);
+            listenFd_ = -1;
             return false;
         }
     }
-    connect(server_, &QLocalServer::newConnection, this, &QtApplication::acceptConnections);
+    ::chmod(path.constData(), 0600);
+    ::listen(listenFd_, 8);
+    listenNotifier_ = std::make_unique<QSocketNotifier>(listenFd_, QSocketNotifier::Read);
+    connect(listenNotifier_.get(), &QSocketNotifier::activated, this,
+            &QtApplication::acceptConnections);
     return true;
 }
 
@@ -141,20 +163,39 @@ void QtApplication::deliverUrl(const std::string& url) {
 }
 
 void QtApplication::acceptConnections() {
-    while (QLocalSocket* socket = server_->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
-            if (socket->bytesAvailable() > kMaxMessageBytes) {
-                socket->abort();
-                return;
-            }
-            if (!socket->canReadLine()) {
-                return;
-            }
-            const QByteArray line = socket->readLine().trimmed();
-            socket->disconnectFromServer();
-            handleLine(line);
-        });
+    for (int fd;
+         (fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;) {
+        auto& peer = peers_[fd];
+        peer.fd = fd;
+        peer.notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        connect(peer.notifier.get(), &QSocketNotifier::activated, this,
+                [this, fd] { readPeer(fd); });
+    }
+}
+
+void QtApplication::readPeer(int fd) {
+    Peer& peer = peers_.at(fd);
+    char chunk[4096];
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EAGAIN) {
+        return;
+    }
+    if (n > 0) {
+        peer.received.append(chunk, static_cast<std::size_t>(n));
+    }
+    const std::size_t end = peer.received.find('\n');
+    if (end == std::string::npos && n > 0 && peer.received.size() <= kMaxMessageBytes) {
+        return;
+    }
+    // A whole line, the end of the peer, or more than any URL: the peer is done with.
+    const bool whole = end != std::string::npos && end <= kMaxMessageBytes;
+    const QByteArray line = QByteArray::fromStdString(peer.received.substr(0, end)).trimmed();
+    peer.notifier->setEnabled(false);
+    peer.notifier.release()->deleteLater();
+    peers_.erase(fd);
+    ::close(fd);
+    if (whole) {
+        handleLine(line);
     }
 }
 

@@ -3,12 +3,14 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
 
 #include "platform/Application.h"
 #include "platform/MainQueue.h"
 
-class QLocalServer;
+class QSocketNotifier;
 
 namespace velmora::desktop {
 
@@ -47,11 +49,21 @@ class QtApplication : public QObject, public platform::Application {
     static bool sendToRunningInstance(const std::string& line);
 
   private:
+    // One connection from another instance: the line it sends, up to its end.
+    struct Peer {
+        int fd = -1;
+        std::unique_ptr<QSocketNotifier> notifier;
+        std::string received;
+    };
+
     void acceptConnections();
+    void readPeer(int fd);
     void handleLine(const QByteArray& line);
 
     platform::MainQueue& queue_;
-    QLocalServer* server_ = nullptr;
+    int listenFd_ = -1;
+    std::unique_ptr<QSocketNotifier> listenNotifier_;
+    std::map<int, Peer> peers_;
     UrlHandler urlHandler_;
     TriggerHandler triggerHandler_;
 };

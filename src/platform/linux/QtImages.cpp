@@ -1,8 +1,6 @@
 #include "platform/linux/QtImages.h"
 
 #include <QFile>
-#include <QPainter>
-#include <QSvgRenderer>
 
 // Resources compiled into a static library must be registered by name, outside any namespace.
 static bool initVelmoraResources() {
@@ -14,7 +12,7 @@ namespace velmora::desktop {
 namespace {
 
 QString resourcePath(const std::string& name) {
-    return QStringLiteral(":/icons/") + QString::fromStdString(name) + QStringLiteral(".svg");
+    return QStringLiteral(":/icons/") + QString::fromStdString(name) + QStringLiteral(".png");
 }
 
 }  // namespace
@@ -28,16 +26,10 @@ QPixmap QtImages::pixmap(const std::string& name, QSize logicalSize, qreal devic
     if (!has(name)) {
         return {};
     }
-    QSvgRenderer renderer(resourcePath(name));
-    if (!renderer.isValid()) {
-        return {};
-    }
-    QPixmap pixmap(logicalSize * devicePixelRatio);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    renderer.render(&painter);
-    painter.end();
+    // Drawn large at build time; scaled down smoothly to the size asked for.
+    QPixmap pixmap =
+        QPixmap(resourcePath(name), "PNG")
+            .scaled(logicalSize * devicePixelRatio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     pixmap.setDevicePixelRatio(devicePixelRatio);
     return pixmap;
 }

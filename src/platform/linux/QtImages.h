@@ -6,7 +6,8 @@
 
 namespace velmora::desktop {
 
-// The images shipped with the program (Qt resources, drawn from SVG): "AppIcon" and the symbols
+// The images shipped with the program (Qt resources, drawn from SVG at build time): "AppIcon" and
+// the symbols
 // ("circle.dotted", "sparkles", ...).
 class QtImages {
   public:

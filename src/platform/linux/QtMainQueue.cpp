@@ -1,11 +1,15 @@
 #include "platform/linux/QtMainQueue.h"
 
+#include <malloc.h>
+
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
 
 namespace velmora::desktop {
 namespace {
+
+constexpr int kSettleMs = 3000;
 
 int toMilliseconds(double seconds) {
     if (!(seconds > 0)) {
@@ -35,7 +39,11 @@ class QtTimer : public platform::Timer {
 
 }  // namespace
 
-QtMainQueue::QtMainQueue() = default;
+QtMainQueue::QtMainQueue() {
+    settle_.setSingleShot(true);
+    settle_.setInterval(kSettleMs);
+    connect(&settle_, &QTimer::timeout, this, &QtMainQueue::returnFreeMemory);
+}
 
 void QtMainQueue::async(Block block) {
     {
@@ -96,6 +104,15 @@ void QtMainQueue::runNext() {
     }
     // One block per turn, so input and painting interleave with a long queue.
     scheduleDrain();
+    settle_.start();
+}
+
+// A while after the last block, the heap's free pages go back to the system: a burst of work
+// (a rewrite, a notice) leaves the waiting program no larger than before it.
+void QtMainQueue::returnFreeMemory() {
+    if (isIdle()) {
+        ::malloc_trim(0);
+    }
 }
 
 }  // namespace velmora::desktop

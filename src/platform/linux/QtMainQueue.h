@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QTimer>
 #include <deque>
 #include <mutex>
 
@@ -28,7 +29,9 @@ class QtMainQueue : public QObject, public platform::MainQueue {
   private:
     void scheduleDrain();
     void runNext();
+    void returnFreeMemory();
 
+    QTimer settle_;
     mutable std::mutex mutex_;
     std::deque<Block> pending_;
     bool drainScheduled_ = false;
