@@ -6,10 +6,10 @@
 # held for 2 s, through a remote keyboard of its own. It passes when the shortcut was bound and
 # the program saw three presses (KWin repeats Activated while keys are held). Not part of CTest:
 # it changes the machine.
-# Usage: tests/manual/kwin-portal.sh [BUILD_DIR]    (default: build-portal in the source tree)
+# Usage: bench/kwin-portal.sh [BUILD_DIR]    (default: build-portal in the source tree)
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/../.." && pwd)
+root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-portal}
 
 export DEBIAN_FRONTEND=noninteractive
