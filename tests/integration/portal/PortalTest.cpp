@@ -7,13 +7,11 @@
 #include <QSettings>
 
 #include "FakePortal.h"
-#include "platform/linux/portal/CommandShortcut.h"
 #include "platform/linux/portal/PortalGlobalShortcuts.h"
 #include "platform/linux/portal/PortalKeystrokes.h"
 
 namespace {
 
-using velmora::desktop::CommandShortcut;
 using velmora::desktop::PortalGlobalShortcuts;
 using velmora::desktop::PortalKeystrokes;
 using velmora::platform::BindResult;
@@ -70,8 +68,6 @@ TEST(PortalGlobalShortcuts, BindsWithTheSystemsDescriptionAndPressesOncePerHeldP
     portal.press(0);
     drainBus();
     EXPECT_EQ(binding.presses, 2);
-    shortcuts.pressFromCommand();
-    EXPECT_EQ(binding.presses, 3);
 
     binding.handle.reset();
     drainBus();
@@ -93,26 +89,11 @@ TEST(PortalGlobalShortcuts, IsUnavailableWithAMessageWhenThePortalFailsOrIsMissi
         drainBus();
         EXPECT_TRUE(portal.record().openSessions.isEmpty());
     }
-    PortalGlobalShortcuts withoutPortal("/usr/bin/velmora");
+    PortalGlobalShortcuts withoutPortal("/opt/My Apps/velmora");
     Binding binding(withoutPortal);
     ASSERT_TRUE(binding.result);
     EXPECT_EQ(binding.result->status, BindStatus::Unavailable);
-    // The command still reaches the program.
-    withoutPortal.pressFromCommand();
-    EXPECT_EQ(binding.presses, 1);
-}
-
-TEST(CommandShortcut, SaysWhichCommandToBindAndPressesWhileBound) {
-    CommandShortcut shortcuts("/opt/My Apps/velmora");
-    Binding binding(shortcuts);
-    ASSERT_TRUE(binding.result);
-    EXPECT_EQ(binding.result->status, BindStatus::Unavailable);
     EXPECT_NE(binding.result->message.find("'/opt/My Apps/velmora' --trigger"), std::string::npos);
-    shortcuts.pressFromCommand();
-    EXPECT_EQ(binding.presses, 1);
-    binding.handle.reset();
-    shortcuts.pressFromCommand();
-    EXPECT_EQ(binding.presses, 1);
 }
 
 TEST(PortalKeystrokes, StartsWhenAskedAndSendsCtrlCAndCtrlV) {

@@ -1,6 +1,6 @@
-// The data-control clipboard and the virtual keyboard against a real compositor (a headless sway
-// from run-in-sway.sh), with wl-clipboard's programs, a second Velmora process and a
-// Wayland-native Qt window as the other clients.
+// The data-control clipboard against a real compositor (a headless sway from run-in-sway.sh), with
+// wl-clipboard's programs and a second Velmora process as the other clients. The virtual keyboard
+// is tested end to end (tests/integration/e2e/run-e2e-wayland.sh).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -10,24 +10,19 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <future>
 #include <iostream>
-#include <iterator>
 #include <thread>
 #include <vector>
 
 #include "platform/linux/wayland/WaylandClipboard.h"
 #include "platform/linux/wayland/WaylandConnection.h"
-#include "platform/linux/wayland/WaylandKeystrokes.h"
 
 using namespace velmora;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-const char* gTargetWindow = "";
 
 // What the other owner holds: a text, an image and a format of its own.
 const platform::ClipboardSnapshot kHeld = {
@@ -79,11 +74,6 @@ pid_t spawn(const char* program, std::vector<const char*> args) {
 void end(pid_t pid) {
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
-}
-
-std::string contents(const std::string& path) {
-    std::ifstream file(path);
-    return {std::istreambuf_iterator<char>(file), {}};
 }
 
 class Wayland : public testing::Test {
@@ -161,28 +151,6 @@ TEST_F(Wayland, AnOwnerThatNeverAnswersCostsBoundedTime) {
     end(owner);
 }
 
-TEST_F(Wayland, VirtualKeyboardCopiesAndPastesInAWaylandWindow) {
-    ASSERT_TRUE(clipboard);
-    auto keystrokes = desktop::makeVirtualKeyboardKeystrokes(connection);
-    ASSERT_TRUE(keystrokes);
-    EXPECT_TRUE(keystrokes->permission(false).available);
-
-    const std::string report = std::string(std::getenv("HOME")) + "/target-text";
-    setenv("QT_QPA_PLATFORM", "wayland", 1);
-    const pid_t target = spawn(gTargetWindow, {report.c_str(), "selected words"});
-    ASSERT_TRUE(pumpUntil([&] { return contents(report) == "selected words"; }));
-
-    // Until the window is mapped and focused a Copy reaches nothing; repeating it is harmless.
-    EXPECT_TRUE(pumpUntil([&] {
-        keystrokes->send(platform::Keystroke::Copy);
-        return clipboard->text() == "selected words";
-    }));
-    clipboard->setText("pasted words");
-    keystrokes->send(platform::Keystroke::Paste);
-    EXPECT_TRUE(pumpUntil([&] { return contents(report) == "pasted words"; }));
-    end(target);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -196,8 +164,5 @@ int main(int argc, char** argv) {
         return app.exec();
     }
     testing::InitGoogleTest(&argc, argv);
-    if (argc > 1) {
-        gTargetWindow = argv[1];
-    }
     return RUN_ALL_TESTS();
 }

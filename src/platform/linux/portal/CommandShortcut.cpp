@@ -28,49 +28,12 @@ std::string runningProgram() {
 
 }  // namespace
 
-class CommandShortcut::Binding : public platform::ShortcutBinding {
-  public:
-    Binding(CommandShortcut& owner, int id) : owner_(owner), id_(id) {}
-    ~Binding() override {
-        if (owner_.currentId_ == id_) {
-            owner_.currentId_ = 0;
-            owner_.current_ = nullptr;
-        }
-    }
-
-  private:
-    CommandShortcut& owner_;
-    int id_;
-};
-
-CommandShortcut::CommandShortcut(std::string program)
-    : commandLine_(shellWord(program.empty() ? runningProgram() : program) + " --trigger") {}
-
-std::unique_ptr<platform::ShortcutBinding> CommandShortcut::bind(const platform::Shortcut&,
-                                                                 Pressed pressed, Outcome outcome) {
-    currentId_ = nextId_++;
-    current_ = std::move(pressed);
-    auto binding = std::make_unique<Binding>(*this, currentId_);
-    if (outcome) {
-        outcome({platform::BindStatus::Unavailable,
-                 "This desktop does not let programs set global shortcuts. " + advice(),
-                 std::nullopt});
-    }
-    return binding;
-}
-
-void CommandShortcut::pressFromCommand() {
-    if (current_) {
-        // A copy: the callback may replace the binding.
-        const Pressed pressed = current_;
-        pressed();
-    }
-}
-
-std::string CommandShortcut::advice() const {
+std::string triggerCommandAdvice(std::string program) {
+    const std::string command =
+        shellWord(program.empty() ? runningProgram() : program) + " --trigger";
     return "To start a rewrite with a key anyway, open your desktop's keyboard settings, add a "
            "custom shortcut that runs the command\n\n    " +
-           commandLine_ + "\n\nand give it the keys you want to use.";
+           command + "\n\nand give it the keys you want to use.";
 }
 
 }  // namespace velmora::desktop

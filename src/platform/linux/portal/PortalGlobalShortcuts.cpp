@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "base/Log.h"
+#include "platform/linux/portal/CommandShortcut.h"
 #include "platform/linux/portal/PortalRequest.h"
 #include "platform/linux/portal/PortalTrigger.h"
 
@@ -57,12 +58,11 @@ class PortalGlobalShortcuts::Binding : public QObject, public platform::Shortcut
     Q_OBJECT
   public:
     Binding(PortalGlobalShortcuts& owner, std::optional<QString> trigger, Pressed pressed,
-            Outcome outcome, std::unique_ptr<platform::ShortcutBinding> command)
+            Outcome outcome)
         : owner_(owner),
           trigger_(std::move(trigger)),
           pressed_(std::move(pressed)),
-          outcome_(std::move(outcome)),
-          command_(std::move(command)) {
+          outcome_(std::move(outcome)) {
         QDBusConnection bus = QDBusConnection::sessionBus();
         bus.connect(QLatin1String(kPortalService), QLatin1String(kPortalPath), kInterface,
                     QStringLiteral("Activated"), this, SLOT(onActivated(QDBusMessage)));
@@ -156,7 +156,7 @@ class PortalGlobalShortcuts::Binding : public QObject, public platform::Shortcut
         logLine("Global shortcut portal: code " + std::to_string(response.code) + " " +
                 response.busError.toStdString());
         closePortalSession(std::exchange(session_, QString()));
-        report({BindStatus::Unavailable, failureReason(response) + " " + owner_.command_.advice(),
+        report({BindStatus::Unavailable, failureReason(response) + " " + owner_.advice_,
                 std::nullopt});
     }
 
@@ -171,15 +171,14 @@ class PortalGlobalShortcuts::Binding : public QObject, public platform::Shortcut
     const std::optional<QString> trigger_;
     const Pressed pressed_;
     Outcome outcome_;
-    // Keeps `velmora --trigger` pointed at this binding while it lives.
-    const std::unique_ptr<platform::ShortcutBinding> command_;
     QString session_;
     bool held_ = false;
     // Lets go of a press whose Deactivated never comes.
     QTimer heldExpiry_;
 };
 
-PortalGlobalShortcuts::PortalGlobalShortcuts(std::string program) : command_(std::move(program)) {
+PortalGlobalShortcuts::PortalGlobalShortcuts(std::string program)
+    : advice_(triggerCommandAdvice(std::move(program))) {
     qDBusRegisterMetaType<QPair<QString, QVariantMap>>();
     qDBusRegisterMetaType<PortalShortcuts>();
 }
@@ -188,9 +187,8 @@ PortalGlobalShortcuts::~PortalGlobalShortcuts() = default;
 
 std::unique_ptr<platform::ShortcutBinding> PortalGlobalShortcuts::bind(
     const platform::Shortcut& shortcut, Pressed pressed, Outcome outcome) {
-    auto command = command_.bind(shortcut, pressed, nullptr);
     return std::make_unique<Binding>(*this, portalTrigger(shortcut), std::move(pressed),
-                                     std::move(outcome), std::move(command));
+                                     std::move(outcome));
 }
 
 }  // namespace velmora::desktop

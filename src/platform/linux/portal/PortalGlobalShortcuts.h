@@ -1,30 +1,28 @@
 #pragma once
 
+#include <string>
+
 #include "platform/GlobalShortcuts.h"
-#include "platform/linux/portal/CommandShortcut.h"
 
 namespace velmora::desktop {
 
 // System-wide shortcuts through the desktop portal's GlobalShortcuts interface, for Wayland
 // sessions. Each binding is a portal session holding the one "rewrite" shortcut; the outcome
-// arrives later on the main thread, once the portal has answered. A key the user binds to
-// `velmora --trigger` works too, with or without the portal. Must outlive its bindings.
+// arrives later on the main thread, once the portal has answered. Where no portal binds one, the
+// outcome says how to bind a key to `velmora --trigger` instead. Must outlive its bindings.
 class PortalGlobalShortcuts : public platform::GlobalShortcuts {
   public:
-    // `program` as for CommandShortcut.
+    // `program` is the path the user's own shortcut must run; by default this program's own.
     explicit PortalGlobalShortcuts(std::string program = {});
     ~PortalGlobalShortcuts() override;
 
     std::unique_ptr<platform::ShortcutBinding> bind(const platform::Shortcut& shortcut,
                                                     Pressed pressed, Outcome outcome) override;
 
-    // Runs the newest live binding's `pressed`: what `velmora --trigger` does.
-    void pressFromCommand() { command_.pressFromCommand(); }
-
   private:
     class Binding;
 
-    CommandShortcut command_;
+    const std::string advice_;
     // KWin 5.27 was seen to deliver no presses to the very first session of a program it had not
     // seen before; one fresh session after the first successful bind is enough for the run.
     bool sessionRenewed_ = false;
