@@ -101,17 +101,6 @@ std::string readAll(const std::string& path) {
     return text.str();
 }
 
-TEST(ServiceProgram, ExplainsItsFlagsAndMistakes) {
-    TempDir dir;
-    const std::string output = dir.path() + "/output";
-    EXPECT_EQ(exitCode(launch({"--help"}, output)), 0);
-    EXPECT_NE(readAll(output).find("--upstream-url URL"), std::string::npos);
-    EXPECT_EQ(exitCode(launch({"--port", "0"}, output)), 1);
-    EXPECT_NE(readAll(output).find("make-dev-cert.sh"), std::string::npos) << readAll(output);
-    EXPECT_EQ(exitCode(launch({"--port", "nope"}, output)), 2);
-    EXPECT_NE(readAll(output).find("port must be a number"), std::string::npos);
-}
-
 TEST(ServiceProgram, ServesFromAConfigFileAndStopsOnSigterm) {
     TempDir dir;
     std::ofstream(dir.path() + "/service.conf")

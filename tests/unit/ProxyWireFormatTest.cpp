@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -116,32 +117,20 @@ TEST(ProxyWireFormat, ResponsesValidateTheWholeBody) {
             << number;
     }
 
-    for (const std::string& bad :
-         std::vector<std::string>{"{\"n\":01,\"response\":\"a\"}",
-                                  "{\"n\":1.,\"response\":\"a\"}",
-                                  "{\"n\":.5,\"response\":\"a\"}",
-                                  "{\"n\":+1,\"response\":\"a\"}",
-                                  "{\"n\":-,\"response\":\"a\"}",
-                                  "{\"n\":1e,\"response\":\"a\"}",
-                                  "{\"n\":0x1,\"response\":\"a\"}",
-                                  "{\"n\":NaN,\"response\":\"a\"}",
-                                  "{\"n\":tru,\"response\":\"a\"}",
-                                  "{\"n\":flase,\"response\":\"a\"}",
-                                  "{\"n\":nul}",
-                                  "{\"response\":\"a\"}x",
-                                  "{\"response\":\"a\"}{}",
-                                  "{\"response\":\"a\"},",
-                                  "{\"response\":\"a\",}",
-                                  "{\"response\":\"a\" \"b\":1}",
-                                  "{\"response\" \"a\"}",
-                                  "{response:\"a\"}",
-                                  "{'response':'a'}",
-                                  "{\"response\":\"a\"]",
-                                  "{\"a\":[1,]}",
-                                  "{\"a\":[1 2]}",
-                                  "\f{\"response\":\"a\"}",
-                                  "{\"response\":\"a\"}\xC2\xA0",
-                                  std::string("{\"response\":\"a\"}\0", 17)}) {
+    // Malformed numbers and literals, trailing or missing punctuation, non-JSON quoting and space.
+    std::vector<std::string> bodies{std::string("{\"response\":\"a\"}\0", 17)};
+    std::istringstream list(
+        R"({"n":01,"response":"a"}|{"n":1.,"response":"a"}|{"n":.5,"response":"a"}|)"
+        R"({"n":+1,"response":"a"}|{"n":-,"response":"a"}|{"n":1e,"response":"a"}|)"
+        R"({"n":0x1,"response":"a"}|{"n":NaN,"response":"a"}|{"n":tru,"response":"a"}|)"
+        R"({"n":flase,"response":"a"}|{"n":nul}|{"response":"a"}x|{"response":"a"}{}|)"
+        R"({"response":"a"},|{"response":"a",}|{"response":"a" "b":1}|{"response" "a"}|)"
+        R"({response:"a"}|{'response':'a'}|{"response":"a"]|{"a":[1,]}|{"a":[1 2]}|)"
+        "\f{\"response\":\"a\"}|{\"response\":\"a\"}\xC2\xA0");
+    for (std::string body; std::getline(list, body, '|');) {
+        bodies.push_back(body);
+    }
+    for (const std::string& bad : bodies) {
         std::string error;
         EXPECT_FALSE(decodeResponse(bad, &error)) << bad;
         EXPECT_EQ(
