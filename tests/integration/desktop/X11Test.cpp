@@ -4,7 +4,7 @@
 
 #include <QLineEdit>
 
-#include "../desktop/DesktopTestSupport.h"
+#include "DesktopTestSupport.h"
 #include "platform/linux/X11Clipboard.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/X11GlobalShortcuts.h"
@@ -180,9 +180,3 @@ TEST(X11, KeyNamesFollowTheLayout) {
 
 }  // namespace
 }  // namespace velmora::desktop
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "DesktopTestSupport.h"
 #include "platform/linux/X11Clipboard.h"
 
 namespace velmora::desktop {
@@ -17,13 +18,11 @@ namespace {
 using platform::ClipboardSnapshot;
 using Formats = decltype(ClipboardSnapshot::formats);
 
-// Reads a selection with xclip while our event loop turns to serve it.
+// Reads a selection with xclip, byte for byte, while our event loop turns.
 QByteArray xclip(const QString& selection, const QString& target) {
     QProcess process;
     process.start("xclip", {"-o", "-selection", selection, "-t", target});
-    while (!process.waitForFinished(1)) {
-        QCoreApplication::processEvents();
-    }
+    testing::waitUntil([&] { return process.state() == QProcess::NotRunning; });
     return process.readAllStandardOutput();
 }
 
@@ -128,13 +127,3 @@ TEST(X11Clipboard, PrimarySelection) {
 
 }  // namespace
 }  // namespace velmora::desktop
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    // The X server resets, refusing connections for a moment, whenever its last client leaves.
-    xcb_connection_t* keepServerUp = xcb_connect(nullptr, nullptr);
-    testing::InitGoogleTest(&argc, argv);
-    const int status = RUN_ALL_TESTS();
-    xcb_disconnect(keepServerUp);
-    return status;
-}
