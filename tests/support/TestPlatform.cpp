@@ -4,20 +4,26 @@
 
 namespace velmora::testing {
 
-std::optional<std::string> FakeDefaults::stringForKey(const std::string& key) {
+namespace {
+
+template <typename T>
+std::optional<T> valueOf(const std::map<std::string, FakeDefaults::Value>& values,
+                         const std::string& key) {
     const auto found = values.find(key);
-    if (found == values.end() || !std::holds_alternative<std::string>(found->second)) {
+    if (found == values.end() || !std::holds_alternative<T>(found->second)) {
         return std::nullopt;
     }
-    return std::get<std::string>(found->second);
+    return std::get<T>(found->second);
+}
+
+}  // namespace
+
+std::optional<std::string> FakeDefaults::stringForKey(const std::string& key) {
+    return valueOf<std::string>(values, key);
 }
 
 std::int64_t FakeDefaults::integerForKey(const std::string& key) {
-    const auto found = values.find(key);
-    if (found == values.end() || !std::holds_alternative<std::int64_t>(found->second)) {
-        return 0;
-    }
-    return std::get<std::int64_t>(found->second);
+    return valueOf<std::int64_t>(values, key).value_or(0);
 }
 
 namespace {

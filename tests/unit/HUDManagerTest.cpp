@@ -53,17 +53,5 @@ TEST_F(HUDManagerTest, AShowDuringTheFadeOutKeepsThePanel) {
     EXPECT_EQ(panel().alpha, 1);
 }
 
-TEST_F(HUDManagerTest, ADurationHidesItUnlessAnotherShowCancelsIt) {
-    hud.showHUD("saved", "checkmark", 2.0);
-    t.queue.advance(1.0);
-    hud.showHUD("busy", "sparkles");
-    t.queue.advance(5.0);
-    EXPECT_TRUE(panel().onScreen);
-
-    hud.showHUD("saved", "checkmark", 2.0);
-    t.queue.advance(2.4);
-    EXPECT_FALSE(panel().onScreen);
-}
-
 }  // namespace
 }  // namespace velmora

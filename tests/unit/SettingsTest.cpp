@@ -68,34 +68,6 @@ TEST(SettingsManager, ModelFallbacks) {
     }
 }
 
-TEST(SettingsManager, SavesWriteThroughAndLog) {
-    FakeDefaults defaults;
-    LogCapture log;
-    SettingsManager settings(defaults, builtInProviders(), kDefault);
-    settings.saveCustomInstructions("  be brief  ");
-    EXPECT_EQ(settings.loadCustomInstructions(), "  be brief  ");
-    settings.saveCustomInstructions("");
-    EXPECT_EQ(settings.loadCustomInstructions(), std::nullopt);
-    settings.saveCustomInstructions("x");
-    settings.saveCustomInstructions(std::nullopt);
-    EXPECT_FALSE(defaults.values.contains("customAIInstructions"));
-    EXPECT_EQ(settings.loadWritingStyle(), "custom");
-    settings.saveWritingStyle("concise");
-    EXPECT_EQ(settings.loadWritingStyle(), "concise");
-    settings.saveAuthenticationFlag(true);
-    EXPECT_EQ(defaults.values.at("isUserAuthenticated"), FakeDefaults::Value(true));
-    settings.saveSelectedModel("anything");
-    EXPECT_EQ(log.lines(), (std::vector<std::string>{
-                               "Saved custom instructions. Current:   be brief  ",
-                               "Saved custom instructions. Current: ",
-                               "Saved custom instructions. Current: x",
-                               "Saved custom instructions. Current: Using default",
-                               "Saved writing style: concise",
-                               "Saved authentication flag to UserDefaults: true",
-                               "Saved model: anything",
-                           }));
-}
-
 TEST(Catalog, ProviderForModelTakesTheFirstListingIt) {
     const auto providers = builtInProviders();
     ASSERT_EQ(providers.size(), 1u);

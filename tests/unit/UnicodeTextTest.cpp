@@ -15,21 +15,6 @@
 namespace velmora {
 namespace {
 
-TEST(UnicodeText, CountsUserPerceivedCharacters) {
-    EXPECT_EQ(characterCount(""), 0u);
-    EXPECT_EQ(characterCount("hello"), 5u);
-    EXPECT_EQ(characterCount("e\xCC\x81"), 1u);                             // e + combining acute
-    EXPECT_EQ(characterCount("👨‍👩‍👧‍👦"), 1u);             // family ZWJ sequence
-    EXPECT_EQ(characterCount("🇩🇪🇯🇵"), 2u);                                  // two flags
-    EXPECT_EQ(characterCount("👍🏽"), 1u);                              // skin tone
-    EXPECT_EQ(characterCount("\xE1\x84\x92\xE1\x85\xA1\xE1\x86\xAB"), 1u);  // Hangul L+V+T
-    EXPECT_EQ(characterCount("a\r\nb"), 3u);
-    EXPECT_EQ(characterCount("東京 مرحبا"), 8u);
-    EXPECT_EQ(characterCount("a\xFF"
-                             "b"),
-              3u);  // an invalid byte is one character
-}
-
 // The whole text through one break iterator, without the shortcut for simple characters.
 std::size_t referenceCount(const std::string& text) {
     UErrorCode status = U_ZERO_ERROR;
