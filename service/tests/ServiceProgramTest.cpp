@@ -46,29 +46,6 @@ TEST(ServiceConfig, TheCommandLineWinsOverTheFileAndSecretsComeFromFiles) {
     unsetenv("XDG_DATA_HOME");
 }
 
-TEST(ServiceConfig, RejectsWhatItCannotUse) {
-    TempDir dir;
-    std::ofstream(dir.path() + "/bad.conf") << "port = 1\nno equals sign\n";
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"--port", "70000"}, "port"},
-        {{"--port", "12ab"}, "port"},
-        {{"--upstream-timeout", "0"}, "upstream-timeout"},
-        {{"--auth-delay", "-1"}, "auth-delay"},
-        {{"--upstream-url", "ftp://host"}, "upstream-url"},
-        {{"--model-map", "llama3.2"}, "model-map"},
-        {{"--colour", "blue"}, "unknown setting \"colour\""},
-        {{"--cert"}, "needs a value"},
-        {{"stray"}, "unexpected argument"},
-        {{"--passphrase-file", dir.path() + "/absent"}, "cannot read"},
-        {{"--config", dir.path() + "/bad.conf"}, "line 2: expected key = value"},
-    };
-    for (const auto& [args, reason] : cases) {
-        std::string error;
-        EXPECT_FALSE(parseCommandLine(args, &error)) << args[0];
-        EXPECT_NE(error.find(reason), std::string::npos) << args[0] << ": " << error;
-    }
-}
-
 // velmora-service as an operator starts it, its output going to `output`.
 pid_t launch(std::vector<std::string> args, const std::string& output) {
     args.insert(args.begin(), VELMORA_SERVICE_BINARY);

@@ -115,16 +115,6 @@ TEST(HotkeyManager, ATakenShortcutWarnsAndASystemNameIsShown) {
               "Velmora\n\nCurrent style: Default\nShortcut: Ctrl+Shift+P");
 }
 
-TEST(HotkeyManager, APressLogsFirstAndReachesTheWorkflowOnALaterTurn) {
-    AppHarness h;
-    h.launch();
-    h.log.clear();
-    h.test.desktop.press();
-    EXPECT_EQ(h.log.lines(), std::vector<std::string>{"HotkeyManager: Carbon hotkey triggered!"});
-    h.run();
-    EXPECT_EQ(h.log.lines().at(1), "AppDelegate: hotkeyTriggered called");
-}
-
 class ShortcutEditorTest : public ::testing::Test {
   protected:
     void SetUp() override {

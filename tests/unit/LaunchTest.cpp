@@ -92,18 +92,6 @@ TEST(Termination, UnbindsAndStopsListening) {
     EXPECT_EQ(h.statusItem().images.size(), 1u);
 }
 
-TEST(Notices, AreQueuedAndShownInTheOrderRaised) {
-    AppHarness h;
-    AppDelegate& app = h.launch();
-    app.showAlert("First", "one", platform::AlertStyle::Informational);
-    app.showAlert("Second", "two", platform::AlertStyle::Critical);
-    EXPECT_TRUE(h.test.alerts.shown.empty());
-    h.run();
-    ASSERT_EQ(h.test.alerts.titles(), (std::vector<std::string>{"First", "Second"}));
-    EXPECT_EQ(h.test.alerts.shown[1].request.style, platform::AlertStyle::Critical);
-    EXPECT_EQ(h.test.alerts.shown[1].request.buttons, std::vector<std::string>{"OK"});
-}
-
 TEST(Endpoints, FollowTheEnvironment) {
     ::setenv("VELMORA_API_HOST", "127.0.0.1:8443", 1);
     ::setenv("VELMORA_DOWNLOAD_HOST", "localhost:9000", 1);

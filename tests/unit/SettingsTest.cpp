@@ -68,18 +68,6 @@ TEST(SettingsManager, ModelFallbacks) {
     }
 }
 
-TEST(Catalog, ProviderForModelTakesTheFirstListingIt) {
-    const auto providers = builtInProviders();
-    ASSERT_EQ(providers.size(), 1u);
-    EXPECT_EQ(providers[0], (AIProvider{"Google", "google", "g.circle.fill", {kDefault}}));
-    EXPECT_EQ(providerForModel(providers, kDefault)->slug, "google");
-    EXPECT_FALSE(providerForModel(providers, ""));
-    const std::vector<AIProvider> shared = {AIProvider{"Empty", "e", std::nullopt, {}},
-                                            AIProvider{"First", "first", std::nullopt, {"m"}},
-                                            AIProvider{"Second", "second", std::nullopt, {"m"}}};
-    EXPECT_EQ(providerForModel(shared, "m")->slug, "first");
-}
-
 TEST(WritingStyles, InstructionsAndLabels) {
     const std::optional<std::string> custom = "Principal engineer tone";
     EXPECT_EQ(styleInstruction("concise", custom),

@@ -71,14 +71,6 @@ TEST(X11Clipboard, AnOwnerThatNeverAnswersCostsAFractionOfASecond) {
     EXPECT_TRUE(contains(snapshot.notKept, "image/png: no answer in time"));
 }
 
-TEST(X11Clipboard, PlainTextWithCrLfComesBackAsTheUsersText) {
-    Peer gtkLike({"text/plain;charset=utf-8|one\r\ntwo\r\n", "text/html|<b>one</b>"});
-    X11Clipboard clipboard;
-    EXPECT_EQ(clipboard.text(), "one\ntwo\n");
-    EXPECT_EQ(clipboard.snapshot().formats,
-              (Formats{{"text/plain", "one\ntwo\n"}, {"text/html", "<b>one</b>"}}));
-}
-
 TEST(X11Clipboard, ServesWhatItHoldsToOtherPrograms) {
     X11Clipboard clipboard;
     ASSERT_TRUE(clipboard.availability().available);
@@ -113,16 +105,6 @@ TEST(X11Clipboard, ServesWhatItHoldsToOtherPrograms) {
     }
     EXPECT_EQ(xclip("clipboard", "UTF8_STRING"), "");
     EXPECT_TRUE(clipboard.snapshot().empty());
-}
-
-TEST(X11Clipboard, PrimarySelection) {
-    X11Clipboard clipboard;
-    clipboard.setPrimaryText("selected ☺");
-    EXPECT_EQ(xclip("primary", "UTF8_STRING").toStdString(), "selected ☺");
-    EXPECT_EQ(clipboard.primaryText(), "selected ☺");
-    Peer terminal({"--primary", "UTF8_STRING|from a terminal"});
-    EXPECT_EQ(clipboard.primaryText(), "from a terminal");
-    EXPECT_EQ(clipboard.text(), std::nullopt);
 }
 
 }  // namespace
