@@ -106,16 +106,12 @@ TEST(ProxyWireFormat, ResponsesUnescapeEveryJsonEscape) {
 TEST(ProxyWireFormat, ResponsesValidateTheWholeBody) {
     // Values around the answer are checked and skipped, however nested; the last duplicate wins.
     EXPECT_EQ(decodedText(R"({"a":[1,{"b":[true,false,null,{"response":"no"}],"c":{}},[],"s"],)"
-                          R"("response":"yes","z":{"response":[-0.5e+3]}})"),
+                          R"("response":"yes","z":{"response":[-0.5e+3,0,1E+9,2.5e-10,1e400]}})"),
               "yes");
     EXPECT_EQ(decodedText(R"({"response":null,"response":"b"})"), "b");
     EXPECT_EQ(decodedText(R"({"response":"a","response":"b"})"), "b");
     EXPECT_EQ(decodedText(" \t\r\n{ \"response\" :\n\"a\" , \"n\" : 0 } \r\n"), "a");
     EXPECT_EQ(decodedText("\xEF\xBB\xBF{\"response\":\"bom\"}"), "bom");
-    for (const char* number : {"0", "-0", "12", "-1.5", "1e9", "1E+9", "2.5e-10", "1e400"}) {
-        EXPECT_EQ(decodedText(std::string(R"({"n":)") + number + R"(,"response":"a"})"), "a")
-            << number;
-    }
 
     // Malformed numbers and literals, trailing or missing punctuation, non-JSON quoting and space.
     std::vector<std::string> bodies{std::string("{\"response\":\"a\"}\0", 17)};

@@ -111,8 +111,8 @@ TEST(X11, ShortcutFiresOncePerPressAndIsTakenWhenHeldElsewhere) {
 
 // With the user still holding the shortcut's Ctrl+Shift (a target seeing Ctrl+Shift+C copies
 // nothing), Copy and Paste work, and the server has Ctrl and Shift down again afterwards; keys the
-// user lets go of meanwhile stay up. Without
-// an X11 session nothing can be sent, and the user is told why.
+// user lets go of meanwhile stay up. Without an X11 session nothing can be sent, and the user is
+// told why.
 TEST(X11, CopyAndPasteWhileTheUserStillHoldsTheShortcut) {
     X11Clipboard clipboard;
     XTestKeystrokes keystrokes(std::make_shared<X11Connection>(), &clipboard, TerminalWindows({}));

@@ -80,7 +80,8 @@ wait_for 20 log_has "App launched." || fail "Velmora did not launch"
 log_has "Authenticated: false, Token available: false" || fail "a fresh profile started signed in"
 dismiss_notice "No Updates Available"
 
-# --- Sign in through the velmora: URL, handed to the running instance ---------------------------
+# --- Sign in through the velmora: URL, handed to the running instance (for this user only) -------
+[[ "$(stat -c %a "$XDG_RUNTIME_DIR/velmora.socket")" == 600 ]] || fail "others may use the socket"
 "$velmora" "$callback" >"$work/second-instance.log" 2>&1 || fail "second instance did not exit 0"
 dismiss_notice "Signed In"
 [[ "$(secret-tool lookup service com.mendwell.authtoken account sessionToken)" == "$token" ]] ||
