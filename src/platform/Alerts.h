@@ -19,7 +19,7 @@ struct AlertRequest {
 };
 
 struct AlertResponse {
-    std::size_t button = 0;  // index into the request's buttons
+    std::size_t button = 0;           // index into the request's buttons
     std::optional<std::string> text;  // the text field's text when the alert had one
 };
 

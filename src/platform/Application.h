@@ -18,8 +18,8 @@ class Application {
     virtual void terminate() = 0;
     // Opens a URL with the user's default handler (the browser for https).
     virtual void openURL(const std::string& url) = 0;
-    // Receives URLs opened with the program's own scheme (velmora:) on the main queue: the URL text,
-    // or none when the event carried no text. An empty handler stops the delivery.
+    // Receives URLs opened with the program's own scheme (velmora:) on the main queue: the URL
+    // text, or none when the event carried no text. An empty handler stops the delivery.
     virtual void setUrlHandler(UrlHandler handler) = 0;
 };
 
