@@ -28,6 +28,9 @@ constexpr auto kTransferIdleLimit = std::chrono::seconds(10);
 constexpr std::size_t kHeaderRoom = 1024;
 constexpr std::size_t kMaxPieceBytes = 65535 * 4 - kHeaderRoom;
 constexpr std::size_t kMaxTargetsBytes = 64 * 1024;
+// The previous owner answers within milliseconds, a few tens on a loaded machine; one that does
+// not answer at all delays the paste no longer than this.
+constexpr auto kCatchUpWait = std::chrono::milliseconds(100);
 constexpr std::size_t kMinReadProperties = 16;
 
 }  // namespace
@@ -453,6 +456,8 @@ bool X11Selections::own(XSelection selection,
         held.offers.push_back({targets[i], targets[i] == text_ ? utf8_ : targets[i],
                                std::make_shared<const std::string>(formats[i].second)});
     }
+    const xcb_window_t previous =
+        atom == clipboard_ ? currentOwner(atom) : xcb_window_t{XCB_WINDOW_NONE};
     // A second try covers another program taking it between our time and our claim.
     for (int attempt = 0; attempt < 2; ++attempt) {
         const std::optional<xcb_timestamp_t> time = serverTime();
@@ -465,6 +470,7 @@ bool X11Selections::own(XSelection selection,
         // The reply comes after the server made the change: what we send from now on, on any
         // connection, reaches other programs after it.
         if (currentOwner(atom) == window_) {
+            awaitPreviousOwner(previous);
             dispatchPending();
             return true;
         }
@@ -472,6 +478,30 @@ bool X11Selections::own(XSelection selection,
     held_.erase(atom);
     dispatchPending();
     return false;
+}
+
+// A program may serve its selections on a connection of their own, apart from the one its keys
+// arrive on (LibreOffice's X11 toolkit does, from a thread of its own). Until that connection has
+// taken in the news that the clipboard is ours, a paste pastes the program's own earlier copy, and
+// on a busy machine the paste keystroke often gets there first. Nothing in the protocol confirms
+// that an owner took in its loss; but asking it for something, on a selection the same window
+// still holds (PRIMARY, as a program selecting text takes it), is answered only after everything
+// sent to that connection before, the loss included.
+void X11Selections::awaitPreviousOwner(xcb_window_t previous) {
+    if (previous == XCB_WINDOW_NONE || previous == window_ ||
+        currentOwner(XCB_ATOM_PRIMARY) != previous) {
+        return;
+    }
+    // The window with the keyboard focus tells which connection the keys arrive on; an owner on
+    // that same connection takes in the change before the keys, and needs no wait.
+    Reply<xcb_get_input_focus_reply_t> focus(
+        xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    const std::uint32_t clientBits = ~xcb_get_setup(connection_)->resource_id_mask;
+    if (focus && focus->focus != XCB_INPUT_FOCUS_POINTER_ROOT && focus->focus != XCB_WINDOW_NONE &&
+        (focus->focus & clientBits) == (previous & clientBits)) {
+        return;
+    }
+    read(XSelection::Primary, {"TARGETS"}, Clock::now() + kCatchUpWait, kMaxTargetsBytes);
 }
 
 void X11Selections::clear(XSelection selection) {

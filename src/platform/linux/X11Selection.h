@@ -69,7 +69,8 @@ class X11Selections {
 
     // Offers each (format, bytes) until another program takes the selection. Returns once the
     // server has made us the owner, so that input sent afterwards on any connection reaches
-    // programs after the change; false when it refused.
+    // programs after the change, and, for the clipboard, once a previous owner that serves it
+    // apart from its keys has shown it took in the change; false when the server refused.
     bool own(XSelection selection, const std::vector<std::pair<std::string, std::string>>& formats);
     // Leaves the selection without an owner, whoever held it.
     void clear(XSelection selection);
@@ -111,6 +112,7 @@ class X11Selections {
     xcb_window_t currentOwner(xcb_atom_t selection);
     std::optional<xcb_timestamp_t> serverTime();
     bool waitUntil(const std::function<bool()>& done, Deadline deadline);
+    void awaitPreviousOwner(xcb_window_t previous);
 
     void handle(const xcb_generic_event_t& event);
     void onSelectionNotify(const xcb_selection_notify_event_t& event);

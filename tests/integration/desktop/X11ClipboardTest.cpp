@@ -105,6 +105,14 @@ TEST(X11Clipboard, ServesWhatItHoldsToOtherPrograms) {
     }
     EXPECT_EQ(xclip("clipboard", "UTF8_STRING"), "");
     EXPECT_TRUE(clipboard.snapshot().empty());
+    // A program serving its selections apart from its keys (as LibreOffice's own X11 toolkit does)
+    // has taken in its loss when we hold the clipboard, so a paste that follows pastes our text.
+    {
+        Peer busy({"--both", "--lag", "20", "UTF8_STRING|its own earlier copy"});
+        clipboard.setText("answer");
+        busy.process.waitForReadyRead(0);
+        EXPECT_TRUE(busy.process.readAll().contains("lost"));
+    }
 }
 
 }  // namespace
