@@ -20,32 +20,8 @@ if [[ -z ${VELMORA_BENCH_INNER:-} ]]; then
     2> >(grep -v -E '^(dbus-daemon|\(/usr/libexec|\[[EW]\]|Ignoring invalid max|The X11|$)' >&2)
 fi
 
-work="$HOME/run"
-mkdir -p "$work"
-source "$root/tests/integration/e2e/e2e-lib.sh"
-trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null' EXIT
-velmora=$build/velmora
-dismiss() {
-  local title=$1 wid=
-  wait_for 60 eval 'wid=$(xdotool search --onlyvisible --name "^$title\$" | head -n1); [[ $wid ]]' \
-    || fail "no notice '$title'"
-  xdotool windowfocus --sync "$wid"
-  xdotool key --clearmodifiers Return
-}
+source "$root/bench/bench-lib.sh"
 clipboard() { xclip -o -selection clipboard 2>/dev/null; }
-
-trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 &
-pids+=($!)
-start_service "$build/service/velmora-service" "$build/tests/integration/e2e/e2e_chat_upstream" \
-  "$root/service/make-dev-cert.sh" "$("$velmora" --version | awk '{print $NF}')"
-# Each line stamped as it arrives (Velmora flushes every line).
-: >"$work/velmora.log"
-"$velmora" > >(while IFS= read -r l; do echo "$EPOCHREALTIME $l"; done >"$work/velmora.log") 2>&1 &
-pids+=($!)
-wait_for 20 log_has "App launched." || fail "Velmora did not launch"
-dismiss "(No Updates Available|Update Failed)"
-"$velmora" "$callback" >/dev/null 2>&1
-dismiss "Signed In"
 
 # A fresh profile without the first-start tip, and a document of one line.
 mkdir -p "$work/lo/user"
