@@ -18,6 +18,7 @@ struct Key {
 
 namespace keys {
 inline constexpr Key Escape{1};
+inline constexpr Key LeftControl{29};
 inline constexpr Key C{46};
 inline constexpr Key V{47};
 inline constexpr Key P{25};

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "base/Log.h"
+#include "platform/Keys.h"
 #include "platform/linux/portal/PortalRequest.h"
 
 namespace velmora::desktop {
@@ -29,10 +30,8 @@ constexpr uint kKeyboardDevice = 1;
 constexpr uint kPersistUntilRevoked = 2;
 constexpr uint kFirstVersionWithRestore = 2;
 
-// Linux input key codes, which the portal takes as they are.
-constexpr int kKeyLeftCtrl = 29;
-constexpr int kKeyC = 46;
-constexpr int kKeyV = 47;
+// Key positions are Linux input key codes, which the portal takes as they are.
+constexpr int kKeyLeftCtrl = platform::keys::LeftControl.position;
 
 // Long enough for a desktop that starts the session without asking; one that shows a dialog
 // gets its answer later, and the user is told to answer it meanwhile.
@@ -94,7 +93,8 @@ void PortalKeystrokes::send(platform::Keystroke keystroke) {
         logLine("Remote desktop portal: no session; keystroke not sent.");
         return;
     }
-    const int key = keystroke == platform::Keystroke::Copy ? kKeyC : kKeyV;
+    const int key =
+        (keystroke == platform::Keystroke::Copy ? platform::keys::C : platform::keys::V).position;
     if (sendKey(kKeyLeftCtrl, true) && sendKey(key, true)) {
         std::this_thread::sleep_for(kKeyHold);
     }

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/Keys.h"
 #include "platform/linux/wayland/WaylandConnection.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 
@@ -18,11 +19,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-// Linux input event codes.
-constexpr std::uint32_t kKeyLeftCtrl = 29;
-constexpr std::uint32_t kKeyC = 46;
-constexpr std::uint32_t kKeyV = 47;
 
 constexpr auto kKeyDownTime = 10ms;
 // Keys sent sooner after the keyboard appears are lost: the compositor is still setting it up.
@@ -76,16 +72,19 @@ class WaylandKeystrokes final : public platform::Keystrokes {
             return;
         }
         std::this_thread::sleep_until(readyAt_);
-        const std::uint32_t key = keystroke == platform::Keystroke::Copy ? kKeyC : kKeyV;
+        const std::uint32_t key =
+            (keystroke == platform::Keystroke::Copy ? platform::keys::C : platform::keys::V)
+                .position;
+        const std::uint32_t control = platform::keys::LeftControl.position;
         // This keyboard's modifiers are only what it reports: the user's own keyboard, maybe
         // still holding the shortcut's keys, does not add to them.
-        press(kKeyLeftCtrl, true);
+        press(control, true);
         zwp_virtual_keyboard_v1_modifiers(keyboard_, controlMask_, 0, 0, 0);
         press(key, true);
         connection_->flush();
         std::this_thread::sleep_for(kKeyDownTime);
         press(key, false);
-        press(kKeyLeftCtrl, false);
+        press(control, false);
         zwp_virtual_keyboard_v1_modifiers(keyboard_, 0, 0, 0, 0);
         // Back once the compositor has passed the key-up on.
         connection_->roundtrip();
