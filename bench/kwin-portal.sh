@@ -26,7 +26,7 @@ done
 if [[ ! -f $build/CMakeCache.txt ]]; then
   cmake -S "$root" -B "$build" -DVELMORA_BUILD_SERVICE=OFF >/dev/null
 fi
-cmake --build "$build" --target velmora_portal velmora_core -j2 >/dev/null
+cmake --build "$build" --target velmora_portal velmora_linux_shared velmora_core -j2 >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/velmora-kwin.XXXXXX")
 # The document portal may still be letting go of its mount in the runtime directory.
@@ -104,11 +104,11 @@ int main(int argc, char** argv) {
             QTimer::singleShot(2500, &app, [&] {
                 holding.start(&app, [&] {
                     std::printf("holding Ctrl+C for 2 s\n");
-                    holding.key(29, true);
-                    holding.key(46, true);
+                    holding.key(platform::keys::LeftControl.position, true);
+                    holding.key(platform::keys::C.position, true);
                     QTimer::singleShot(2000, &app, [&] {
-                        holding.key(46, false);
-                        holding.key(29, false);
+                        holding.key(platform::keys::C.position, false);
+                        holding.key(platform::keys::LeftControl.position, false);
                     });
                     QTimer::singleShot(3000, &app, [&] { app.exit(presses == 3 ? 0 : 1); });
                 });
@@ -122,10 +122,11 @@ int main(int argc, char** argv) {
 }
 CPP
 portal_lib=$(find "$build" -name libvelmora_portal.a | head -n1)
+shared_lib=$(find "$build" -name libvelmora_linux_shared.a | head -n1)
 core_lib=$(find "$build" -name libvelmora_core.a | head -n1)
 # shellcheck disable=SC2046
 g++ -std=c++20 -fPIC -I"$root/src" $(pkg-config --cflags Qt6Core Qt6DBus) "$work/check.cpp" \
-  "$portal_lib" "$core_lib" $(pkg-config --libs Qt6Core Qt6DBus xkbcommon) -pthread \
+  "$portal_lib" "$shared_lib" "$core_lib" $(pkg-config --libs Qt6Core Qt6DBus xkbcommon) -pthread \
   -o "$work/check"
 
 # The installed binary carries a file capability that a container refuses to run; a copy runs,
