@@ -29,4 +29,5 @@ wait_for 20 log_has "App launched." || fail "Velmora did not launch"
 # A copied binary has no version the service knows: its check fails instead.
 dismiss "(No Updates Available|Update Failed)"
 "$velmora" "$callback" >/dev/null 2>&1
+dismiss "Sign in to Velmora with the account from your browser\\?"
 dismiss "Signed In"

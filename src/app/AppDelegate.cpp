@@ -69,7 +69,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         platform_.alerts, platform_.mainQueue, platform_.application, notices_, *preferences_,
         Dialogs::Websites{endpoints_.website, endpoints_.privacyPage}, rebuild, owner);
     signIn_ = std::make_unique<SignIn>(account_, tokenStore_, *settingsManager_, notices_,
-                                       platform_.application, platform_.mainQueue,
+                                       platform_.alerts, platform_.application, platform_.mainQueue,
                                        endpoints_.signInPage, rebuild, owner);
     bridge_ =
         std::make_unique<ClipboardBridge>(platform_.clipboard, platform_.keystrokes,

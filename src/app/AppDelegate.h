@@ -63,6 +63,7 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>,
     void rebuildStatusMenu();
     void showShortcutEditor() override { shortcutEditor_->showShortcutEditor(); }
     void showSettings() { statusMenu_->showSettings(); }
+    void signInAction() { signIn_->signInAction(); }
     void handleGetURLWithEvent(const std::optional<std::string>& url) {
         signIn_->handleGetURLWithEvent(url);
     }

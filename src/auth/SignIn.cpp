@@ -78,13 +78,14 @@ std::optional<std::string> callbackToken(const Url& url) {
 }  // namespace
 
 SignIn::SignIn(Account& account, KeychainTokenStore& tokenStore, SettingsManager& settings,
-               Notices& notices, platform::Application& application, platform::MainQueue& mainQueue,
-               std::string authURLString, std::function<void()> rebuildStatusMenu,
-               std::weak_ptr<void> owner)
+               Notices& notices, platform::Alerts& alerts, platform::Application& application,
+               platform::MainQueue& mainQueue, std::string authURLString,
+               std::function<void()> rebuildStatusMenu, std::weak_ptr<void> owner)
     : account_(account),
       tokenStore_(tokenStore),
       settings_(settings),
       notices_(notices),
+      alerts_(alerts),
       application_(application),
       mainQueue_(mainQueue),
       authURLString_(std::move(authURLString)),
@@ -101,6 +102,13 @@ void SignIn::signInAction() {
         return;
     }
     logLine("Opening authentication URL: " + url->absoluteString);
+    awaitingCallback_ = true;
+    const unsigned generation = ++signInGeneration_;
+    mainQueue_.asyncAfter(kCallbackWindowSeconds, [this, owner = owner_, generation] {
+        if (owner.lock() && generation == signInGeneration_) {
+            awaitingCallback_ = false;
+        }
+    });
     application_.openURL(url->absoluteString);
 }
 
@@ -123,8 +131,39 @@ void SignIn::handleGetURLWithEvent(const std::optional<std::string>& urlText) {
         return;
     }
 
+    if (!awaitingCallback_) {
+        confirmSignIn(*token);
+        return;
+    }
+    awaitingCallback_ = false;
+    completeSignIn(*token);
+}
+
+void SignIn::confirmSignIn(std::string token) {
+    logLine("Sign-in callback without a sign-in from the menu; asking the user.");
+    platform::AlertRequest request{
+        "Sign in to Velmora with the account from your browser?",
+        "Your browser handed Velmora a sign-in, but no sign-in was started from the Velmora "
+        "menu. Sign in only if you have just signed in on the Velmora page yourself.",
+        platform::AlertStyle::Warning,
+        {"Sign In", "Cancel"},
+        std::nullopt};
+    mainQueue_.async(
+        [this, owner = owner_, request = std::move(request), token = std::move(token)] {
+            if (!owner.lock()) {
+                return;
+            }
+            if (alerts_.runModal(request).button != 0) {
+                logLine("Sign-in from the browser declined.");
+                return;
+            }
+            completeSignIn(token);
+        });
+}
+
+void SignIn::completeSignIn(const std::string& token) {
     logLine("Authentication successful via URL callback. Token received.");
-    if (!tokenStore_.saveToken(*token)) {
+    if (!tokenStore_.saveToken(token)) {
         logLine("Error: Failed to save token to Keychain.");
         notices_.showAlert("Sign-In Error",
                            "Could not securely store your session. Please try again.",

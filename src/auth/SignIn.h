@@ -7,6 +7,7 @@
 
 #include "auth/Account.h"
 #include "auth/KeychainTokenStore.h"
+#include "platform/Alerts.h"
 #include "platform/Application.h"
 #include "platform/MainQueue.h"
 #include "settings/SettingsManager.h"
@@ -16,28 +17,42 @@ namespace velmora {
 
 // Browser sign-in, its velmora: URL callback and sign-out. Every change of the account is written
 // to the stored flag, and the tray menu follows it.
+//
+// Any web page can make the browser open a velmora: URL, so a callback is taken at once only
+// within ten minutes of a sign-in started from the menu; any other callback asks the user first,
+// lest a page sign them in to an account of its choosing.
 class SignIn {
   public:
     SignIn(Account& account, KeychainTokenStore& tokenStore, SettingsManager& settings,
-           Notices& notices, platform::Application& application, platform::MainQueue& mainQueue,
-           std::string authURLString, std::function<void()> rebuildStatusMenu,
-           std::weak_ptr<void> owner);
+           Notices& notices, platform::Alerts& alerts, platform::Application& application,
+           platform::MainQueue& mainQueue, std::string authURLString,
+           std::function<void()> rebuildStatusMenu, std::weak_ptr<void> owner);
 
     void signInAction();
     void handleGetURLWithEvent(const std::optional<std::string>& url);
     void signOutAction();
     void showSignInPrompt();
 
+    static constexpr double kCallbackWindowSeconds = 10 * 60;
+
   private:
+    void confirmSignIn(std::string token);
+    void completeSignIn(const std::string& token);
+
     Account& account_;
     KeychainTokenStore& tokenStore_;
     SettingsManager& settings_;
     Notices& notices_;
+    platform::Alerts& alerts_;
     platform::Application& application_;
     platform::MainQueue& mainQueue_;
     const std::string authURLString_;
     std::function<void()> rebuildStatusMenu_;
     std::weak_ptr<void> owner_;
+    // Set by a menu sign-in, cleared by the callback it leads to or ten minutes on; the generation
+    // lets only the latest sign-in's timeout close it.
+    bool awaitingCallback_ = false;
+    unsigned signInGeneration_ = 0;
 };
 
 }  // namespace velmora

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "auth/SignIn.h"
 #include "support/AppHarness.h"
 
 namespace velmora {
@@ -59,6 +60,7 @@ TEST_F(SignInTest, SignInOpensTheServicePage) {
 
 TEST_F(SignInTest, AcceptedCallbackStoresTheTokenRebuildsTheMenuThenConfirms) {
     h.launchSignedIn("old-token");
+    h.delegate().signInAction();
     h.log.clear();
     h.test.application.urlHandler(
         "velmora://auth/callback?state=s1&token=first%2Bpart%20one%3D%2f%2F&x=1&token=second#frag");
@@ -80,10 +82,37 @@ TEST_F(SignInTest, AcceptedCallbackStoresTheTokenRebuildsTheMenuThenConfirms) {
     expectNoLineContains("first");
     expectNoLineContains("second");
 
-    // An escaped item name is still the token item, for the value and for the log.
+    // An escaped item name is still the token item, for the value and for the log. (This second
+    // callback is confirmed first; the fake answers "Sign In".)
     deliver("velmora://auth/callback?%74oken=hidden");
     EXPECT_EQ(account().authToken, "hidden");
     expectNoLineContains("hidden");
+}
+
+TEST_F(SignInTest, CallbacksNobodyAskedForAreConfirmedFirst) {
+    const std::string question = "Sign in to Velmora with the account from your browser?";
+    h.launch();
+    h.test.alerts.answers.push_back({1, std::nullopt});
+    deliver("velmora://auth/callback?token=planted");
+    expectNotices({question});
+    EXPECT_EQ(h.test.alerts.shown[0].request.buttons,
+              (std::vector<std::string>{"Sign In", "Cancel"}));
+    EXPECT_FALSE(account().isAuthenticated || account().authToken || h.test.secrets.token());
+    expectNoLineContains("planted");
+
+    // A menu sign-in opens a ten-minute window for its callback; once it has passed, or the
+    // callback has come, the next one is asked about again.
+    h.choose("Sign in");
+    h.run(SignIn::kCallbackWindowSeconds + 1);
+    deliver("velmora://auth/callback?token=late");
+    expectNotices({question, question, "Signed In"});
+    EXPECT_EQ(h.test.secrets.token(), "late");
+    h.delegate().signInAction();
+    h.run(SignIn::kCallbackWindowSeconds - 1);
+    deliver("velmora://auth/callback?token=mine");
+    deliver("velmora://auth/callback?token=again");
+    expectNotices({question, question, "Signed In", "Signed In", question, "Signed In"});
+    EXPECT_EQ(h.test.secrets.token(), "again");
 }
 
 TEST_F(SignInTest, CallbacksWithoutATokenValueLeaveTheStateAlone) {
@@ -128,6 +157,7 @@ TEST_F(SignInTest, ForeignOrUnparsableUrlsOnlyLog) {
 
 TEST_F(SignInTest, AStoreRefusingTheSaveKeepsThePreviousState) {
     h.launchSignedIn("old");
+    h.delegate().signInAction();
     h.test.secrets.forced["replace"] = {SecretStatus::Unavailable, ""};
     deliver("velmora://auth/callback?token=n3wtok");
     EXPECT_TRUE(h.log.contains("Error: Failed to save token to Keychain."));

@@ -40,6 +40,11 @@ log_has "Wayland session: clipboard through data-control, keystrokes through a v
 close_notice "Hotkey Error"
 close_notice "No Updates Available"
 "$velmora" "$callback" || fail "second instance did not exit 0"
+# Unasked-for callbacks are confirmed first; Return takes the default, "Sign In".
+wait_for 20 window_open "Sign in to Velmora with the account from your browser?" ||
+  fail "no sign-in question"
+swaymsg '[title="^Sign in to Velmora"] focus' >/dev/null
+wtype -k Return
 close_notice "Signed In"
 
 wl-copy "earlier clipboard text"

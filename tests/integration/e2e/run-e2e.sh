@@ -83,6 +83,8 @@ dismiss_notice "No Updates Available"
 # --- Sign in through the velmora: URL, handed to the running instance (for this user only) -------
 [[ "$(stat -c %a "$XDG_RUNTIME_DIR/velmora.socket")" == 600 ]] || fail "others may use the socket"
 "$velmora" "$callback" >"$work/second-instance.log" 2>&1 || fail "second instance did not exit 0"
+# No sign-in was started from the menu, so Velmora asks before it takes the account.
+dismiss_notice "Sign in to Velmora with the account from your browser\\?"
 dismiss_notice "Signed In"
 [[ "$(secret-tool lookup service com.mendwell.authtoken account sessionToken)" == "$token" ]] ||
   fail "the token is not in the Secret Service"
@@ -172,6 +174,7 @@ target_is "SLOW draft" || fail "a cancelled rewrite changed the text"
 
 # --- A rejected token signs the user out ---------------------------------------------------------
 "$velmora" "velmora://auth/callback?token=revoked-or-unknown" || fail "second instance failed"
+dismiss_notice "Sign in to Velmora with the account from your browser\\?"
 dismiss_notice "Signed In"
 focus velmora-e2e-target
 xdotool key ctrl+shift+p
