@@ -74,16 +74,53 @@ SecretResult store(const SecretKey& key, const std::string& value) {
     return stored ? SecretResult{} : failure(error);
 }
 
-// The first item's value; a locked item is refused rather than passed off as missing.
-SecretResult readFirst(GList* items, std::string& value) {
-    if (items == nullptr) {
+// Every item with the key, in every collection, locked ones unlocked if the user allows (a locked
+// collection must not pass for a missing item). Newest first: copies left by older versions or
+// other tools are read and replaced after the one written last.
+struct Items {
+    GList* list = nullptr;
+    ~Items() { g_list_free_full(list, g_object_unref); }
+};
+
+SecretResult search(const SecretKey& key, Items& items) {
+    GError* error = nullptr;
+    SecretService* service = secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &error);
+    if (service == nullptr) {
+        return failure(error);
+    }
+    const Attributes attributes(key);
+    const auto flags = static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK |
+                                                      SECRET_SEARCH_LOAD_SECRETS);
+    items.list =
+        secret_service_search_sync(service, &kSchema, attributes.get(), flags, nullptr, &error);
+    g_object_unref(service);
+    if (error != nullptr) {
+        return failure(error);
+    }
+    items.list = g_list_sort(items.list, [](gconstpointer a, gconstpointer b) {
+        const guint64 left = secret_item_get_modified(SECRET_ITEM(const_cast<gpointer>(a)));
+        const guint64 right = secret_item_get_modified(SECRET_ITEM(const_cast<gpointer>(b)));
+        return left > right ? -1 : left < right ? 1 : 0;
+    });
+    if (items.list == nullptr) {
         return {SecretStatus::NotFound, {}};
     }
-    auto* item = static_cast<SecretItem*>(items->data);
-    SecretValue* secret = secret_item_get_locked(item) ? nullptr : secret_item_get_secret(item);
-    if (secret == nullptr) {
+    if (secret_item_get_locked(SECRET_ITEM(items.list->data))) {
         // Still locked after the unlock request: refused, or nobody could answer the prompt.
         return {SecretStatus::Refused, "The keyring holding the item is locked."};
+    }
+    return {};
+}
+
+SecretResult find(const SecretKey& key, std::string& value) {
+    Items items;
+    const SecretResult found = search(key, items);
+    if (found.status != SecretStatus::Ok) {
+        return found;
+    }
+    SecretValue* secret = secret_item_get_secret(SECRET_ITEM(items.list->data));
+    if (secret == nullptr) {
+        return {SecretStatus::Refused, "The keyring did not give the item's secret."};
     }
     gsize length = 0;
     const gchar* bytes = secret_value_get(secret, &length);
@@ -92,25 +129,27 @@ SecretResult readFirst(GList* items, std::string& value) {
     return {};
 }
 
-SecretResult find(const SecretKey& key, std::string& value) {
+// Writes the new value into the item where it is, whichever collection holds it, and removes any
+// other copy, so a later read cannot find an older token.
+SecretResult update(const SecretKey& key, const std::string& value) {
+    Items items;
+    const SecretResult found = search(key, items);
+    if (found.status != SecretStatus::Ok) {
+        return found;
+    }
     GError* error = nullptr;
-    SecretService* service = secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &error);
-    if (service == nullptr) {
+    SecretValue* secret =
+        secret_value_new(value.data(), static_cast<gssize>(value.size()), "text/plain");
+    const gboolean stored =
+        secret_item_set_secret_sync(SECRET_ITEM(items.list->data), secret, nullptr, &error);
+    secret_value_unref(secret);
+    if (!stored) {
         return failure(error);
     }
-    const Attributes attributes(key);
-    // Locked items are asked for too: a locked collection must not pass for a missing item.
-    const auto flags = static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK |
-                                                      SECRET_SEARCH_LOAD_SECRETS);
-    GList* items =
-        secret_service_search_sync(service, &kSchema, attributes.get(), flags, nullptr, &error);
-    g_object_unref(service);
-    if (error != nullptr) {
-        return failure(error);
+    for (GList* other = items.list->next; other != nullptr; other = other->next) {
+        secret_item_delete_sync(SECRET_ITEM(other->data), nullptr, nullptr);
     }
-    const SecretResult result = readFirst(items, value);
-    g_list_free_full(items, g_object_unref);
-    return result;
+    return {};
 }
 
 SecretResult clear(const SecretKey& key) {
@@ -134,11 +173,7 @@ SecretResult serving(const Call& call) {
 }  // namespace
 
 SecretResult SecretServiceStore::replace(const SecretKey& key, const std::string& value) {
-    return serving([&] {
-        std::string existing;
-        const SecretResult found = find(key, existing);
-        return found.status == SecretStatus::Ok ? store(key, value) : found;
-    });
+    return serving([&] { return update(key, value); });
 }
 
 SecretResult SecretServiceStore::add(const SecretKey& key, const std::string& value) {

@@ -49,6 +49,30 @@ TEST(SecretServiceStore, ItemLifecycleAnswersTypedStatuses) {
     EXPECT_FALSE(secretToolLookup().has_value());
 }
 
+// A copy in another collection (here the session one) is updated where it is, and no second item
+// is left for a later read to find.
+TEST(SecretServiceStore, ReplaceUpdatesTheItemWhereItIsAndLeavesOne) {
+    SecretServiceStore store;
+    store.remove(kToken);
+    SecretSchema schema{};
+    schema.name = "any";
+    schema.flags = SECRET_SCHEMA_DONT_MATCH_NAME;
+    schema.attributes[0] = {"service", SECRET_SCHEMA_ATTRIBUTE_STRING};
+    schema.attributes[1] = {"account", SECRET_SCHEMA_ATTRIBUTE_STRING};
+    ASSERT_TRUE(secret_password_store_sync(&schema, SECRET_COLLECTION_SESSION, "elsewhere", "old",
+                                           nullptr, nullptr, "service", kToken.service.c_str(),
+                                           "account", kToken.account.c_str(), nullptr));
+    ASSERT_EQ(store.replace(kToken, "new").status, SecretStatus::Ok);
+    GList* items = secret_password_search_sync(&schema, SECRET_SEARCH_ALL, nullptr, nullptr,
+                                               "service", kToken.service.c_str(), nullptr);
+    EXPECT_EQ(g_list_length(items), 1u);
+    g_list_free_full(items, g_object_unref);
+    std::string value;
+    EXPECT_EQ(store.lookup(kToken, value).status, SecretStatus::Ok);
+    EXPECT_EQ(value, "new");
+    store.remove(kToken);
+}
+
 // Locks the default collection the way the desktop does after a timeout or at screen lock.
 bool lockDefaultCollection() {
     SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, nullptr);
