@@ -15,6 +15,8 @@ struct HttpRequest {
     std::vector<std::pair<std::string, std::string>> headers;
     std::optional<std::string> body;
     double timeoutSeconds = 60.0;
+    // How many redirects to follow, each to an https URL; none by default.
+    int maxRedirects = 0;
 };
 
 struct HttpResponse {

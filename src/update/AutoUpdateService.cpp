@@ -186,6 +186,8 @@ void AutoUpdateService::checkForUpdates() {
     request.method = "GET";
     request.url = versionCheckURL_;
     request.timeoutSeconds = 60.0;
+    // A download host that moved its files answers with a redirect; a chat request follows none.
+    request.maxRedirects = 5;
 
     // Runs on the session's thread: it only evaluates the reply and posts the outcome; whether
     // the service still exists is asked on the main queue, where it could have ended.

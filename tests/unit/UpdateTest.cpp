@@ -91,6 +91,7 @@ TEST(UpdateCheck, ChecksRunAlongsideAndEachReports) {
     EXPECT_EQ(request.method + " " + request.url, "GET https://download.test/latest/version.json");
     EXPECT_EQ(request.timeoutSeconds, 60.0);
     EXPECT_TRUE(request.headers.empty());
+    EXPECT_EQ(request.maxRedirects, 5);
     h.test.http.fail(0, "The Internet connection appears to be offline.");
     h.test.http.respond(1, 200, std::string(R"({"version": "1.2"})"));
     h.run();

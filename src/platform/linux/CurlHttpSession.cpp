@@ -128,8 +128,9 @@ std::string stallDescription(double seconds) {
 // State shared by the session, its worker and the task handles (which may outlive the session).
 class Core {
   public:
-    Core(double timeoutSeconds)
+    Core(double timeoutSeconds, double totalLimitSeconds)
         : timeoutSeconds_(timeoutSeconds),
+          totalLimitSeconds_(totalLimitSeconds),
           multi_(curl_multi_init()),
           caBundle_(combinedCertificateBundle()) {}
 
@@ -232,7 +233,8 @@ class Core {
         curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https");
         curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, request.maxRedirects > 0 ? 1L : 0L);
+        curl_easy_setopt(easy, CURLOPT_MAXREDIRS, static_cast<long>(request.maxRedirects));
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
         if (caBundle_) {
@@ -254,6 +256,8 @@ class Core {
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME,
                          static_cast<long>(std::max(1.0, std::ceil(timeout))));
+        // A reply that trickles a byte now and then never stalls; this ends it all the same.
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(totalLimitSeconds_ * 1000.0));
 
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &writeBody);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
@@ -336,6 +340,7 @@ class Core {
     }
 
     const double timeoutSeconds_;
+    const double totalLimitSeconds_;
     CURLM* const multi_;
     const std::optional<std::string> caBundle_;
 
@@ -370,8 +375,9 @@ class CurlTask : public platform::HttpTask {
 
 class CurlHttpSession : public platform::HttpSession {
   public:
-    explicit CurlHttpSession(double timeoutSeconds)
-        : core_(std::make_shared<Core>(timeoutSeconds)), worker_([core = core_] { core->run(); }) {}
+    CurlHttpSession(double timeoutSeconds, double totalLimitSeconds)
+        : core_(std::make_shared<Core>(timeoutSeconds, totalLimitSeconds)),
+          worker_([core = core_] { core->run(); }) {}
 
     ~CurlHttpSession() override {
         core_->stop();
@@ -395,10 +401,11 @@ class CurlHttpSession : public platform::HttpSession {
 
 }  // namespace
 
-std::unique_ptr<platform::HttpSession> makeHttpSession(double timeoutSeconds) {
+std::unique_ptr<platform::HttpSession> makeHttpSession(double timeoutSeconds,
+                                                       double totalLimitSeconds) {
     static std::once_flag globalInit;
     std::call_once(globalInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-    return std::make_unique<CurlHttpSession>(timeoutSeconds);
+    return std::make_unique<CurlHttpSession>(timeoutSeconds, totalLimitSeconds);
 }
 
 }  // namespace velmora::desktop

@@ -1,5 +1,6 @@
 #include "platform/linux/HttpsWire.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace velmora::desktop::wire {
@@ -7,6 +8,7 @@ namespace {
 
 // Above any answer the HTTPS session lets through (32 MiB), with room for the request's fields.
 constexpr std::uint32_t kMaxFrameBytes = 40u * 1024u * 1024u;
+constexpr std::uint64_t kMaxRedirects = 20;
 
 enum Tag : std::uint8_t { kStart = 1, kCancel = 2, kDone = 3 };
 
@@ -93,6 +95,7 @@ void write(Writer& w, const Start& start) {
     }
     w.optionalText(start.request.body);
     w.u64(static_cast<std::uint64_t>(start.request.timeoutSeconds * 1000.0));
+    w.u64(static_cast<std::uint64_t>(std::max(0, start.request.maxRedirects)));
 }
 
 void write(Writer& w, const Cancel& cancel) {
@@ -128,6 +131,7 @@ std::optional<Frame> read(Reader& r) {
         Start start{id, {}};
         std::uint64_t count = 0;
         std::uint64_t timeoutMs = 0;
+        std::uint64_t redirects = 0;
         if (!r.text(start.request.method) || !r.text(start.request.url) || !r.u64(count)) {
             return std::nullopt;
         }
@@ -139,10 +143,12 @@ std::optional<Frame> read(Reader& r) {
             }
             start.request.headers.emplace_back(std::move(name), std::move(value));
         }
-        if (!r.optionalText(start.request.body) || !r.u64(timeoutMs)) {
+        if (!r.optionalText(start.request.body) || !r.u64(timeoutMs) || !r.u64(redirects) ||
+            redirects > kMaxRedirects) {
             return std::nullopt;
         }
         start.request.timeoutSeconds = static_cast<double>(timeoutMs) / 1000.0;
+        start.request.maxRedirects = static_cast<int>(redirects);
         return start;
     }
     if (tag != kDone) {

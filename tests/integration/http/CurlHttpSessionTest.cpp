@@ -51,6 +51,24 @@ class CurlHttpSessionTest : public ::testing::Test {
             seen.add(request);
             reply.set_redirect("/echo");
         });
+        server.Get(R"(/hop/(\d+))", [](const httplib::Request& request, httplib::Response& reply) {
+            const int left = std::stoi(request.matches[1]);
+            if (left == 0) {
+                reply.set_content("arrived", "text/plain");
+            } else {
+                reply.set_redirect("/hop/" + std::to_string(left - 1));
+            }
+        });
+        server.Get("/plain", [](const httplib::Request&, httplib::Response& reply) {
+            reply.set_redirect("http://127.0.0.1:1/hop/0");
+        });
+        // One byte every 0.2 s, for a minute.
+        server.Get("/trickle", [](const httplib::Request&, httplib::Response& reply) {
+            reply.set_chunked_content_provider("text/plain", [](size_t offset, auto& sink) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                return offset < 300 && sink.write("x", 1);
+            });
+        });
         server.Get("/sized", [](const httplib::Request& request, httplib::Response& reply) {
             reply.set_content(std::string(std::stoul(request.get_param_value("bytes")), 'x'),
                               "text/plain");
@@ -110,6 +128,21 @@ TEST_F(CurlHttpSessionTest, CarriesRequestsAndAnswersIntactOverOneConnection) {
     EXPECT_EQ(requests[1].method, "POST");
     EXPECT_EQ(requests[2].path, "/moved");
     EXPECT_EQ(requests[0].remote_port, requests[2].remote_port) << "a second TLS connection";
+}
+
+TEST_F(CurlHttpSessionTest, FollowsOnlyTheRedirectsARequestAllowsAndOnlyToHttps) {
+    HttpRequest hops = request("GET", url("/hop/5"));
+    hops.maxRedirects = 5;
+    EXPECT_EQ(fetch(*session, hops).body, "arrived");
+    hops.url = url("/hop/6");
+    EXPECT_NE(failure(fetch(*session, hops)), "<none>");
+    hops.url = url("/plain");
+    EXPECT_NE(failure(fetch(*session, hops)), "<none>");
+}
+
+TEST_F(CurlHttpSessionTest, AReplyThatNeverStallsStillEnds) {
+    const Outcome trickled = fetch(*makeHttpSession(60.0, 1.0), request("GET", url("/trickle")));
+    EXPECT_NE(failure(trickled).find("timed out"), std::string::npos) << failure(trickled);
 }
 
 TEST_F(CurlHttpSessionTest, FailuresCarryCurlsDescription) {
