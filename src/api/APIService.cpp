@@ -23,7 +23,7 @@ std::string resultForResponse(const std::optional<std::string>& body,
             logLine("API request was cancelled");
             return "[Error: Request cancelled]";
         }
-        logLine("Error: Network request failed: " + error->description);
+        logLine("Error: Network request failed: " + forLog(error->description));
         return "[Error: Network Failed (" + error->description + ")]";
     }
     if (!response) {
@@ -50,9 +50,9 @@ std::string resultForResponse(const std::optional<std::string>& body,
     std::string decodeError;
     auto decoded = decodeResponse(*body, &decodeError);
     if (!decoded) {
-        logLine("Error: Failed to decode JSON response: " + decodeError);
+        logLine("Error: Failed to decode JSON response: " + forLog(decodeError));
         if (isValidUtf8(*body)) {
-            logLine("Raw Data on Decode Error: " + *body);
+            logLine("Raw Data on Decode Error: " + forLog(*body));
         }
         return "[Error: Decoding Simple Response Failed]";
     }
@@ -82,7 +82,7 @@ std::shared_ptr<platform::HttpTask> APIService::callLocalProxy(
     }
     const auto provider = providerForModel(providers_, model);
     if (!provider) {
-        logLine("Error: Could not find provider for selected model '" + model + "'.");
+        logLine("Error: Could not find provider for selected model '" + forLog(model) + "'.");
         deliverResult("[Error: Unknown provider for model " + model + "]", std::move(completion));
         return nullptr;
     }
@@ -104,7 +104,7 @@ std::shared_ptr<platform::HttpTask> APIService::callLocalProxy(
 
     const std::string instruction =
         userInstructions && !userInstructions->empty() ? *userInstructions : kDefaultInstruction;
-    logLine("Using user_instructions: " + instruction);
+    logLine("Using user_instructions: " + forLog(instruction));
     logLine("Payload provider: " + provider->slug + ", model: " + model);
 
     std::string encodeError;

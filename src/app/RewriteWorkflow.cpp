@@ -168,7 +168,7 @@ void RewriteWorkflow::handleProcessingResult(const std::string& answer) {
                                    [this, keep = owner_.lock()] { finishPasteAndRestore(); });
         return;
     }
-    logLine("Error received from AI call: " + result);
+    logLine("Error received from AI call: " + forLog(result));
     if (contains(result, "Authentication Failed") || contains(result, "401") ||
         contains(result, "403")) {
         handleAuthenticationError();

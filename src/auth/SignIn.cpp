@@ -95,7 +95,7 @@ SignIn::SignIn(Account& account, KeychainTokenStore& tokenStore, SettingsManager
 void SignIn::signInAction() {
     const auto url = Url::parse(authURLString_);
     if (!url) {
-        logLine("Error: Invalid authentication URL: " + authURLString_);
+        logLine("Error: Invalid authentication URL: " + forLog(authURLString_));
         notices_.showAlert("Error",
                            "Could not initiate sign-in. The authentication URL is invalid.",
                            platform::AlertStyle::Critical);
@@ -118,7 +118,7 @@ void SignIn::handleGetURLWithEvent(const std::optional<std::string>& urlText) {
         logLine("Error: Could not parse URL from AppleEvent");
         return;
     }
-    logLine("Received URL: " + redactedForLog(url->absoluteString));
+    logLine("Received URL: " + forLog(redactedForLog(url->absoluteString)));
     if (!isAuthCallback(*url)) {
         return;
     }

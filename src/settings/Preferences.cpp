@@ -14,7 +14,7 @@ void Preferences::load() {
 
 bool Preferences::selectModel(const std::string& name) {
     if (!settings_.isValidModel(name)) {
-        logLine("Error: Attempted to select invalid model name: " + name);
+        logLine("Error: Attempted to select invalid model name: " + forLog(name));
         return false;
     }
     selectedModel_ = name;

@@ -35,7 +35,7 @@ std::string SettingsManager::loadSelectedModel() {
     }
 
     if (stored) {
-        logLine("Stored model '" + *stored + "' is invalid. Using default: " + fallback);
+        logLine("Stored model '" + forLog(*stored) + "' is invalid. Using default: " + fallback);
     }
     if (!defaultIsValid) {
         logLine("CRITICAL WARNING: Default model " + defaultModel_ +
@@ -75,7 +75,7 @@ void SettingsManager::saveCustomInstructions(const std::optional<std::string>& i
         defaults_.setString(kCustomInstructionsKey, *instructions);
     }
     logLine("Saved custom instructions. Current: " +
-            (instructions ? *instructions : std::string("Using default")));
+            (instructions ? forLog(*instructions) : std::string("Using default")));
 }
 
 std::string SettingsManager::loadWritingStyle() {

@@ -84,7 +84,7 @@ TEST(StatusMenu, CustomPromptStoresTheStyleButMovesTheCheckMarkOnlyOnOk) {
     EXPECT_EQ(checkedStyles(h), std::vector<std::string>{"Custom prompt"});
     EXPECT_EQ(h.delegate().preferences().customInstructions(), "  Be brief.\n");
     EXPECT_EQ(h.test.alerts.titles().back(), "Writing Style Saved");
-    EXPECT_TRUE(h.log.contains("Saved custom instructions. Current:   Be brief.\n"));
+    EXPECT_TRUE(h.log.contains("Saved custom instructions. Current:   Be brief.\\n"));
 
     // OK with nothing typed clears them, and still confirms.
     h.test.alerts.answers.push_back({0, ""});
