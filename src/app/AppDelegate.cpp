@@ -89,6 +89,9 @@ void AppDelegate::applicationDidFinishLaunching() {
     rebuildStatusMenu();
     bridge_->checkAccessibilityPermissions(false);
     hotkeyManager_->registerHotkey();
+    if (const auto problem = platform_.defaults.storageProblem()) {
+        showAlert("Settings Cannot Be Saved", *problem, platform::AlertStyle::Warning);
+    }
     platform_.application.setUrlHandler([this, owner](const std::optional<std::string>& url) {
         if (owner.lock()) {
             handleGetURLWithEvent(url);

@@ -7,7 +7,7 @@
 namespace velmora::platform {
 
 // The per-user settings store. Absent keys read as none, false or 0. Writes take effect at once;
-// their failures are not reported.
+// when they cannot be kept, `storageProblem` says so.
 class Defaults {
   public:
     virtual ~Defaults() = default;
@@ -17,6 +17,8 @@ class Defaults {
     virtual void setBool(const std::string& key, bool value) = 0;
     virtual void setInteger(const std::string& key, std::int64_t value) = 0;
     virtual void removeObject(const std::string& key) = 0;
+    // Plain words for the user when changes cannot be saved (an unwritable folder, say).
+    virtual std::optional<std::string> storageProblem() const { return std::nullopt; }
 };
 
 }  // namespace velmora::platform

@@ -32,8 +32,10 @@ class FakeDefaults : public platform::Defaults {
     void setBool(const std::string& key, bool value) override { values[key] = value; }
     void setInteger(const std::string& key, std::int64_t value) override { values[key] = value; }
     void removeObject(const std::string& key) override { values.erase(key); }
+    std::optional<std::string> storageProblem() const override { return problem; }
 
     std::map<std::string, Value> values;
+    std::optional<std::string> problem;
 };
 
 // Secrets by "service/account". A forced result answers every call and changes nothing.

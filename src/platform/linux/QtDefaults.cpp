@@ -1,9 +1,13 @@
 #include "platform/linux/QtDefaults.h"
 
+#include <QDir>
 #include <QFile>
-#include <QStringDecoder>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QTemporaryFile>
 
 #include "base/Log.h"
+#include "settings/SettingsText.h"
 
 namespace velmora::desktop {
 namespace {
@@ -17,41 +21,76 @@ QString keyOf(const std::string& key) {
     return QString::fromStdString(key);
 }
 
-// QSettings drops what it cannot make sense of and carries on; a settings file is text, so
-// binary content or a file we cannot open counts as damaged too.
-bool isReadableText(const QString& path) {
+bool writeWhole(const QString& path, const QByteArray& bytes) {
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
+// The toolkit would read a byte that is not UTF-8 as a replacement character and write that back
+// on the next change. Each such value is mended in the file before it is read, the damaged file is
+// kept beside it, and the keys are named in the log.
+void repairDamagedText(const QString& path) {
     QFile file(path);
-    if (!file.exists()) {
-        return true;
-    }
     if (!file.open(QIODevice::ReadOnly)) {
-        return false;
+        return;
     }
     const QByteArray bytes = file.readAll();
-    if (bytes.contains('\0')) {
+    file.close();
+    const auto repaired = repairSettingsText(std::string_view(bytes.data(), bytes.size()));
+    if (!repaired) {
+        return;
+    }
+    for (const std::string& key : repaired->keys) {
+        logLine("Settings: the value of '" + forLog(key) +
+                "' held bytes that are not UTF-8 text; they were read as Latin-1.");
+    }
+    const QString kept = path + QStringLiteral(".damaged");
+    if (!writeWhole(kept, bytes) || !writeWhole(path, QByteArray::fromStdString(repaired->text))) {
+        logLine("Settings: could not write the mended file; reading it as it is: " +
+                path.toStdString());
+        return;
+    }
+    logLine("Settings: the file as it was is kept in " + kept.toStdString());
+}
+
+// Whether a file can be made in the settings folder: the store writes a new file and renames it.
+bool canSaveIn(const QString& folder) {
+    if (!QDir().mkpath(folder)) {
         return false;
     }
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    [[maybe_unused]] const QString text = decoder(bytes);
-    return !decoder.hasError();
+    QTemporaryFile probe(folder + QStringLiteral("/.velmora-XXXXXX"));
+    return probe.open();
 }
 
 }  // namespace
 
-QtDefaults::QtDefaults() : settings_(openSettings()) {
-    if (settings_->status() == QSettings::NoError && isReadableText(settings_->fileName())) {
+QtDefaults::QtDefaults() {
+    const QString path = openSettings()->fileName();
+    repairDamagedText(path);
+    settings_ = openSettings();
+    if (settings_->status() != QSettings::NoError) {
+        logLine("Settings: parts of " + path.toStdString() +
+                " could not be read; they are left at their defaults.");
+    }
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!canSaveIn(folder) || (QFileInfo::exists(path) && !QFileInfo(path).isWritable())) {
+        reportSaveFailure();
+    }
+}
+
+std::optional<std::string> QtDefaults::storageProblem() const {
+    return problem_;
+}
+
+void QtDefaults::reportSaveFailure() {
+    if (problem_) {
         return;
     }
-    // A file we cannot read or parse would refuse every later write; set it aside and start
-    // from defaults rather than stop the program.
-    const QString path = settings_->fileName();
-    logLine("Settings file could not be read; starting from defaults: " + path.toStdString());
-    settings_.reset();
-    QFile::remove(path + QStringLiteral(".corrupt"));
-    if (!QFile::rename(path, path + QStringLiteral(".corrupt"))) {
-        QFile::remove(path);
-    }
-    settings_ = openSettings();
+    const std::string folder = QFileInfo(settings_->fileName()).absolutePath().toStdString();
+    problem_ = "Velmora cannot save its settings in " + folder +
+               ". Changes you make last only until Velmora quits. Make the folder writable for "
+               "your user to keep them.";
+    logLine("Settings: cannot save settings in " + folder + "; changes last until Velmora quits.");
 }
 
 std::optional<std::string> QtDefaults::stringForKey(const std::string& key) {
@@ -94,12 +133,19 @@ void QtDefaults::setInteger(const std::string& key, std::int64_t value) {
 
 void QtDefaults::removeObject(const std::string& key) {
     settings_->remove(keyOf(key));
-    settings_->sync();
+    sync();
 }
 
 void QtDefaults::write(const std::string& key, const QVariant& value) {
     settings_->setValue(keyOf(key), value);
+    sync();
+}
+
+void QtDefaults::sync() {
     settings_->sync();
+    if (settings_->status() == QSettings::AccessError) {
+        reportSaveFailure();
+    }
 }
 
 }  // namespace velmora::desktop

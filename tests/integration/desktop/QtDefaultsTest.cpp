@@ -1,0 +1,55 @@
+// The settings store on real files.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "platform/linux/QtDefaults.h"
+
+namespace velmora::desktop {
+namespace {
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+}
+
+TEST(QtDefaults, AStrayByteCostsNothingButIsKeptAside) {
+    QTemporaryDir home;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
+    QDir(home.path()).mkpath(QStringLiteral("velmora"));
+    const QString file = home.path() + QStringLiteral("/velmora/velmora.conf");
+    static const char kDamaged[] =
+        "[General]\nHotkeyCode=35\ncustomAIInstructions=Caf\xE9 \0style\nselectedModel=m1\n";
+    const QByteArray damaged(kDamaged, sizeof kDamaged - 1);
+    writeFile(file, damaged);
+    QtDefaults defaults;
+    EXPECT_EQ(defaults.stringForKey("customAIInstructions"), "Café style");
+    EXPECT_EQ(defaults.integerForKey("HotkeyCode"), 35);
+    EXPECT_EQ(defaults.stringForKey("selectedModel"), "m1");
+    EXPECT_EQ(contents(file + QStringLiteral(".damaged")), damaged);
+    EXPECT_FALSE(defaults.storageProblem());
+    defaults.setString("selectedModel", "m2");
+    EXPECT_TRUE(contents(file).contains("customAIInstructions=Caf\xC3\xA9 style\n"));
+}
+
+TEST(QtDefaults, AFolderThatTakesNoWritesIsReportedAndChangesStillHold) {
+    QTemporaryDir home;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
+    // A file where the folder should be: nobody, root included, can save there.
+    writeFile(home.path() + QStringLiteral("/velmora"), "not a folder");
+    QtDefaults defaults;
+    ASSERT_TRUE(defaults.storageProblem());
+    EXPECT_NE(defaults.storageProblem()->find(home.path().toStdString()), std::string::npos);
+    defaults.setString("selectedModel", "m2");
+    EXPECT_EQ(defaults.stringForKey("selectedModel"), "m2");
+}
+
+}  // namespace
+}  // namespace velmora::desktop
