@@ -27,7 +27,7 @@ void ClipboardBridge::saveOriginalPasteboard() {
     if (!originalPasteboardContent_) {
         originalPasteboardContent_ = pasteboard_.snapshot();
         for (const std::string& format : originalPasteboardContent_->notKept) {
-            logLine("Clipboard: could not keep " + format);
+            logLine("Clipboard: could not keep " + forLog(format));
         }
     }
     pasteboard_.clear();
