@@ -6,6 +6,7 @@
 
 #include "base/Log.h"
 #include "platform/linux/HelperHttpSession.h"
+#include "platform/linux/ProcessHardening.h"
 #include "platform/linux/QtAlerts.h"
 #include "platform/linux/QtApplication.h"
 #include "platform/linux/QtDefaults.h"
@@ -151,6 +152,7 @@ void LinuxServices::useX11() {
 // Each capability comes from the first that works: the compositor's own protocols (wlroots
 // compositors, KWin), then the desktop portals (KDE, GNOME 48+), then XWayland for the clipboard.
 void LinuxServices::useWayland() {
+    letDesktopPortalsIdentifyProcess();
     clipboardConnection_ = WaylandConnection::open();
     clipboard_ = clipboardConnection_ ? makeDataControlClipboard(clipboardConnection_) : nullptr;
     if (!clipboard_ && !qEnvironmentVariableIsEmpty("DISPLAY")) {

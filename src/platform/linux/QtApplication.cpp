@@ -1,51 +1,23 @@
 #include "platform/linux/QtApplication.h"
 
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QSocketNotifier>
 #include <QUrl>
 #include <cerrno>
-#include <cstring>
-#include <optional>
 
 #include "base/Log.h"
+#include "platform/linux/SingleInstance.h"
 
 namespace velmora::desktop {
 namespace {
 
 // More than any URL we expect; a peer sending more is cut off.
 constexpr std::size_t kMaxMessageBytes = 64 * 1024;
-
-// The instance socket's address, or none for a path too long for one.
-std::optional<sockaddr_un> addressFor(const QByteArray& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (static_cast<std::size_t>(path.size()) >= sizeof(address.sun_path)) {
-        return std::nullopt;
-    }
-    std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
-    return address;
-}
-
-bool writeAll(int fd, const std::string& data) {
-    std::size_t written = 0;
-    while (written < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
-        if (n <= 0) {
-            return false;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -54,9 +26,6 @@ QtApplication::QtApplication(platform::MainQueue& queue) : queue_(queue) {}
 QtApplication::~QtApplication() {
     for (auto& [fd, peer] : peers_) {
         ::close(fd);
-    }
-    if (listenFd_ >= 0) {
-        ::close(listenFd_);
     }
 }
 
@@ -95,63 +64,13 @@ void QtApplication::setTriggerHandler(TriggerHandler handler) {
     triggerHandler_ = std::move(handler);
 }
 
-QString QtApplication::socketPath() {
-    QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (dir.isEmpty() || !QDir(dir).exists()) {
-        dir = QDir::tempPath() + QStringLiteral("/velmora-") + QString::number(::getuid());
-        QDir().mkpath(dir);
-        ::chmod(QFile::encodeName(dir).constData(), 0700);
-    }
-    return dir + QStringLiteral("/velmora.socket");
-}
-
-bool QtApplication::sendToRunningInstance(const std::string& line) {
-    const auto address = addressFor(QFile::encodeName(socketPath()));
-    const int fd = address ? ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
-    if (fd < 0) {
-        return false;
-    }
-    const bool sent =
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof(*address)) == 0 &&
-        writeAll(fd, line + "\n");
-    if (sent) {
-        // Wait for the first instance to close its end, so the line is in before we exit.
-        char byte = 0;
-        ::shutdown(fd, SHUT_WR);
-        while (::read(fd, &byte, 1) > 0) {
-        }
-    }
-    ::close(fd);
-    return sent;
-}
-
 // A plain socket rather than the toolkit's network module, which the idle program would otherwise
 // load for this alone.
-bool QtApplication::listen() {
-    const QByteArray path = QFile::encodeName(socketPath());
-    const auto address = addressFor(path);
-    listenFd_ = address ? ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0) : -1;
-    if (listenFd_ < 0) {
-        return false;
-    }
-    const auto* where = reinterpret_cast<const sockaddr*>(&*address);
-    if (::bind(listenFd_, where, sizeof(*address)) != 0) {
-        // A socket file left by an instance that died: nobody answers on it.
-        ::unlink(path.constData());
-        if (::bind(listenFd_, where, sizeof(*address)) != 0) {
-            logLine("Could not listen for other Velmora instances: " +
-                    std::string(std::strerror(errno)));
-            ::close(listenFd_);
-            listenFd_ = -1;
-            return false;
-        }
-    }
-    ::chmod(path.constData(), 0600);
-    ::listen(listenFd_, 8);
+void QtApplication::listen(int listenFd) {
+    listenFd_ = listenFd;
     listenNotifier_ = std::make_unique<QSocketNotifier>(listenFd_, QSocketNotifier::Read);
     connect(listenNotifier_.get(), &QSocketNotifier::activated, this,
             &QtApplication::acceptConnections);
-    return true;
 }
 
 void QtApplication::deliverUrl(const std::string& url) {
@@ -165,6 +84,11 @@ void QtApplication::deliverUrl(const std::string& url) {
 void QtApplication::acceptConnections() {
     for (int fd;
          (fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;) {
+        if (!SingleInstance::peerIsThisUser(fd)) {
+            logLine("Refused a connection to the instance socket from another user.");
+            ::close(fd);
+            continue;
+        }
         auto& peer = peers_[fd];
         peer.fd = fd;
         peer.notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <QString>
 #include <functional>
 #include <map>
 #include <memory>
@@ -14,9 +13,9 @@ class QSocketNotifier;
 
 namespace velmora::desktop {
 
-// The running program, and the one instance of it per user: the first instance listens on a
-// local socket only its user can reach; a later `velmora URL` hands its URL over and exits, a
-// later `velmora --trigger` asks it to run the shortcut's action.
+// The running program, and the one instance of it per user (SingleInstance): the instance serves
+// the socket on which a later `velmora URL` hands over its URL and a later `velmora --trigger` asks
+// it to run the shortcut's action.
 class QtApplication : public QObject, public platform::Application {
   public:
     using TriggerHandler = std::function<void()>;
@@ -37,16 +36,11 @@ class QtApplication : public QObject, public platform::Application {
     // for shortcut backends whose desktop runs a command instead of handing over a key press.
     void setTriggerHandler(TriggerHandler handler);
 
-    // Becomes the instance others talk to; false when the socket cannot be made.
-    bool listen();
+    // Takes in the lines other starts send on `listenFd`, a listening socket the caller owns and
+    // keeps open while this object lives. Connections from other users are refused.
+    void listen(int listenFd);
     // Queues `url` for the URL handler, as if it had come from another instance.
     void deliverUrl(const std::string& url);
-
-    // Where the instance socket lives: $XDG_RUNTIME_DIR/velmora.socket, or a private directory
-    // under the temporary directory when there is no runtime directory.
-    static QString socketPath();
-    // Hands one line to a running instance. False when none is listening.
-    static bool sendToRunningInstance(const std::string& line);
 
   private:
     // One connection from another instance: the line it sends, up to its end.

@@ -6,15 +6,17 @@
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "api/ServiceEndpoints.h"
 #include "app/AppDelegate.h"
 #include "platform/linux/LinuxServices.h"
+#include "platform/linux/ProcessHardening.h"
 #include "platform/linux/QtApplication.h"
 #include "platform/linux/QtMainQueue.h"
+#include "platform/linux/SingleInstance.h"
 #include "ui/hud/HUDManager.h"
 
 namespace {
@@ -62,40 +64,56 @@ void quitOnTerminationSignals(QApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    using namespace velmora;
+    using desktop::QtApplication;
+    using desktop::SingleInstance;
+
+    // Before anything else: the sign-in callback's URL carries the session token, so it leaves
+    // the command line that every local user can read, and the process may not be dumped.
+    desktop::hardenProcess();
+    std::vector<std::string> arguments = desktop::takeArguments(argc, argv);
+
     std::optional<std::string> url;
     bool trigger = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+    // The toolkit sees every argument but the URL (its own options among them).
+    std::vector<char*> qtArguments{argv[0]};
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        std::string& argument = arguments[i];
+        if (argument == "--help" || argument == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
         }
-        if (std::strcmp(argv[i], "--version") == 0) {
+        if (argument == "--version") {
             std::puts("velmora " VELMORA_VERSION);
             return 0;
         }
-        if (std::strcmp(argv[i], velmora::desktop::QtApplication::kTriggerLine) == 0) {
+        if (argument == QtApplication::kTriggerLine) {
             trigger = true;
-        } else if (argv[i][0] != '-' && !url) {
-            url = argv[i];
+        } else if (argument[0] != '-' && !url) {
+            url = argument;
+            continue;
         }
+        qtArguments.push_back(argument.data());
     }
-
-    using namespace velmora;
-    using desktop::QtApplication;
 
     // One Velmora per user: a later start hands its URL, or the trigger, to the running one.
-    if (trigger) {
-        if (QtApplication::sendToRunningInstance(QtApplication::kTriggerLine)) {
+    SingleInstance instance;
+    switch (instance.start(trigger ? QtApplication::kTriggerLine : url.value_or(""), !trigger)) {
+        case SingleInstance::Start::Instance:
+            break;
+        case SingleInstance::Start::HandedOver:
             return 0;
-        }
-        std::fputs("velmora: Velmora is not running; start it first, then trigger it.\n", stderr);
-        return 1;
-    }
-    if (QtApplication::sendToRunningInstance(url.value_or(""))) {
-        return 0;
+        case SingleInstance::Start::NotRunning:
+            std::fputs("velmora: Velmora is not running; start it first, then trigger it.\n",
+                       stderr);
+            return 1;
+        case SingleInstance::Start::Failed:
+            return 1;
     }
 
-    QApplication qtApp(argc, argv);
+    int qtArgc = static_cast<int>(qtArguments.size());
+    qtArguments.push_back(nullptr);
+    QApplication qtApp(qtArgc, qtArguments.data());
     QApplication::setApplicationName(QStringLiteral("velmora"));
     QApplication::setOrganizationName(QStringLiteral("velmora"));
     QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
@@ -105,7 +123,7 @@ int main(int argc, char** argv) {
     quitOnTerminationSignals(qtApp);
 
     desktop::LinuxServices services;
-    services.application().listen();
+    services.application().listen(instance.listenFd());
     const platform::Platform platform = services.platform();
 
     HUDManager hud(services.windows(), services.mainQueue());

@@ -12,6 +12,7 @@
 
 #include "platform/linux/CurlHttpSession.h"
 #include "platform/linux/HttpsWire.h"
+#include "platform/linux/ProcessHardening.h"
 
 namespace {
 
@@ -35,6 +36,8 @@ void writeFrame(const std::string& frame) {
 }  // namespace
 
 int main() {
+    // It carries the session token in every chat request's headers.
+    hardenProcess();
     ::signal(SIGPIPE, SIG_IGN);
     const auto session = makeHttpSession(60.0);
     std::mutex tasksMutex;
