@@ -48,17 +48,11 @@ std::string parseErrorDescription(const std::string& body) {
     return text.empty() ? std::string("The data couldn't be read.") : text;
 }
 
-// What one reply to the version document amounts to.
-struct CheckOutcome {
-    enum class Kind { available, current, failed };
-    Kind kind;
-    std::string version;  // the newest version when available, the running one when current
-    UpdateCheckError error{AutoUpdateError::invalidResponse};
-};
+}  // namespace
 
-CheckOutcome evaluateReply(const std::optional<std::string>& body,
-                           const std::optional<platform::HttpError>& error,
-                           const std::string& runningVersion) {
+CheckOutcome evaluateVersionReply(const std::optional<std::string>& body,
+                                  const std::optional<platform::HttpError>& error,
+                                  const std::string& runningVersion) {
     using Kind = CheckOutcome::Kind;
     if (error) {
         return {Kind::failed, {}, PlatformError{error->description}};
@@ -67,7 +61,15 @@ CheckOutcome evaluateReply(const std::optional<std::string>& body,
     if (!body) {
         return {Kind::failed, {}, AutoUpdateError::invalidResponse};
     }
-    const json document = json::parse(*body, nullptr, false);
+    // Only the top level is read: nested containers are skipped as they are parsed, so a body of
+    // deeply nested brackets costs no memory.
+    const json document = json::parse(
+        *body,
+        [](int depth, json::parse_event_t event, json&) {
+            return depth == 0 || (event != json::parse_event_t::object_start &&
+                                  event != json::parse_event_t::array_start);
+        },
+        false);
     if (document.is_discarded()) {
         return {Kind::failed, {}, PlatformError{parseErrorDescription(*body)}};
     }
@@ -83,6 +85,8 @@ CheckOutcome evaluateReply(const std::optional<std::string>& body,
     }
     return {Kind::current, runningVersion};
 }
+
+namespace {
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
@@ -196,7 +200,7 @@ void AutoUpdateService::checkForUpdates() {
         [this, &queue = mainQueue_, owner = owner_, runningVersion = *runningVersion](
             std::optional<std::string> body, std::optional<platform::HttpResponse>,
             std::optional<platform::HttpError> error) {
-            CheckOutcome outcome = evaluateReply(body, error, runningVersion);
+            CheckOutcome outcome = evaluateVersionReply(body, error, runningVersion);
             queue.async([this, owner, outcome = std::move(outcome)] {
                 if (!owner.lock()) {
                     return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -22,6 +23,18 @@ struct PlatformError {
 using UpdateCheckError = std::variant<AutoUpdateError, PlatformError>;
 
 std::string describe(const UpdateCheckError& error);
+
+// What one reply to the version document amounts to.
+struct CheckOutcome {
+    enum class Kind { available, current, failed };
+    Kind kind;
+    std::string version;  // the newest version when available, the running one when current
+    UpdateCheckError error{AutoUpdateError::invalidResponse};
+};
+
+CheckOutcome evaluateVersionReply(const std::optional<std::string>& body,
+                                  const std::optional<platform::HttpError>& error,
+                                  const std::string& runningVersion);
 
 class AutoUpdateServiceDelegate {
   public:
