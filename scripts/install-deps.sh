@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config clang-format
+  build-essential cmake pkg-config clang-format clang libclang-rt-dev
   qt6-base-dev qt6-svg-dev libgl-dev
   libsecret-1-dev libcurl4-openssl-dev nlohmann-json3-dev libicu-dev
   libx11-dev libxtst-dev libxi-dev libxkbcommon-dev

@@ -8,5 +8,6 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$(nproc)"
-cd build
-ctest --output-on-failure --timeout 300 -j2
+(cd build && ctest --output-on-failure --timeout 300 -j2)
+# A few seconds of each fuzz target, built apart with clang and sanitizers.
+bash tests/fuzz/run.sh
