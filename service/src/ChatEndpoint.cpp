@@ -1,8 +1,11 @@
 #include "ChatEndpoint.h"
 
+#include <array>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
+#include <string_view>
 
 #include "api/ProxyWireFormat.h"
 
@@ -22,20 +25,100 @@ std::string secondsText(double seconds) {
     return text;
 }
 
-// The record has exactly four string members; the wire decoder checks those, this the rest.
-std::optional<std::string> unexpectedMember(const std::string& body) {
-    const auto object = nlohmann::json::parse(body, nullptr, false);
-    if (!object.is_object()) {
-        return std::nullopt;
-    }
-    for (const auto& [name, value] : object.items()) {
-        if (name != "prompt" && name != "provider" && name != "model" &&
-            name != "user_instructions") {
-            return "Unexpected member \"" + name + "\".";
+constexpr const char* kNotJson =
+    "The data couldn't be read because it isn't in the correct format.";
+constexpr const char* kNotObject =
+    "Expected to decode a dictionary but found something else instead.";
+
+// Reads the request record in one pass without building a document: one object of exactly the
+// four string members, each once. Nothing may nest inside it, so a body of brackets stops at its
+// second byte, and an oversized prompt stops the reading where it ends.
+class RequestReader {
+  public:
+    using json = nlohmann::json;
+
+    explicit RequestReader(LocalProxyRequestPayload& request) : request_(request) {}
+
+    // The refusal, or none when `body` is a complete record.
+    std::optional<HttpReply> read(const std::string& body) {
+        if (json::sax_parse(body, this)) {
+            for (const auto& [name, field] : members()) {
+                if (!seen_.contains(name)) {
+                    return text(400,
+                                std::string("Invalid request: No value associated with key \"") +
+                                    name + "\".");
+                }
+            }
+            return std::nullopt;
         }
+        return problem_ ? *problem_ : text(400, std::string("Invalid request: ") + kNotJson);
     }
-    return std::nullopt;
-}
+
+    bool start_object(std::size_t) { return depth_++ == 0 || notString(); }
+    bool end_object() { return true; }
+    bool key(std::string& name) {
+        for (const auto& [member, field] : members()) {
+            if (name == member) {
+                current_ = field;
+                return seen_.insert(member).second || refuse("Duplicate member \"" + name + "\".");
+            }
+        }
+        return refuse("Unexpected member \"" + name + "\".");
+    }
+    bool string(std::string& value) {
+        if (depth_ == 0) {
+            return refuse(kNotObject);
+        }
+        if (current_ == &request_.prompt && value.size() > ChatEndpoint::kMaxPromptBytes) {
+            problem_ = text(413, "The prompt is larger than 1 MiB.");
+            return false;
+        }
+        *current_ = std::move(value);
+        return true;
+    }
+    bool null() { return notString(); }
+    bool boolean(bool) { return notString(); }
+    bool number_integer(json::number_integer_t) { return notString(); }
+    bool number_unsigned(json::number_unsigned_t) { return notString(); }
+    bool number_float(json::number_float_t, const std::string&) { return notString(); }
+    bool binary(json::binary_t&) { return notString(); }
+    bool start_array(std::size_t) { return notString(); }
+    bool end_array() { return false; }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
+        return false;
+    }
+
+  private:
+    std::array<std::pair<const char*, std::string*>, 4> members() const {
+        return {{{"prompt", &request_.prompt},
+                 {"provider", &request_.provider},
+                 {"model", &request_.model},
+                 {"user_instructions", &request_.user_instructions}}};
+    }
+    bool refuse(std::string reason) {
+        problem_ = text(400, "Invalid request: " + std::move(reason));
+        return false;
+    }
+    // A value other than a string: at the top the body is no object, inside it a member is
+    // no string.
+    bool notString() {
+        if (depth_ == 0 || current_ == nullptr) {
+            return refuse(kNotObject);
+        }
+        for (const auto& [name, field] : members()) {
+            if (field == current_) {
+                return refuse(std::string("Expected a string value for key \"") + name + "\".");
+            }
+        }
+        return false;
+    }
+
+    LocalProxyRequestPayload& request_;
+    int depth_ = 0;
+    std::string* current_ = nullptr;
+    std::set<std::string_view> seen_;
+    std::optional<HttpReply> problem_;
+};
 
 std::optional<HttpReply> validate(const LocalProxyRequestPayload& request,
                                   const ServiceConfig& config) {
@@ -78,15 +161,11 @@ HttpReply ChatEndpoint::handle(const std::string& authorization, const std::stri
         return text(401, "Unknown or revoked token.");
     }
 
-    std::string error;
-    const auto request = decodeRequest(body, &error);
-    if (!request) {
-        return text(400, "Invalid request: " + error);
+    LocalProxyRequestPayload request;
+    if (auto refusal = RequestReader(request).read(body)) {
+        return *refusal;
     }
-    if (auto member = unexpectedMember(body)) {
-        return text(400, "Invalid request: " + *member);
-    }
-    if (auto problem = validate(*request, config_)) {
+    if (auto problem = validate(request, config_)) {
         return *problem;
     }
 
@@ -95,8 +174,8 @@ HttpReply ChatEndpoint::handle(const std::string& authorization, const std::stri
     }
     const UpstreamSettings upstream{config_.upstreamUrl, config_.upstreamApiKey,
                                     config_.upstreamCaFile, config_.upstreamTimeout};
-    const UpstreamResult result = requestCompletion(upstream, config_.modelMap.at(request->model),
-                                                    request->user_instructions, request->prompt);
+    const UpstreamResult result = requestCompletion(upstream, config_.modelMap.at(request.model),
+                                                    request.user_instructions, request.prompt);
     switch (result.status) {
         case UpstreamResult::Status::TimedOut:
             return text(504, "The model backend did not answer within " +

@@ -1,6 +1,7 @@
 #include "SecureTokens.h"
 
 #include <openssl/crypto.h>
+#include <openssl/evp.h>
 #include <openssl/rand.h>
 #include <openssl/sha.h>
 
@@ -53,6 +54,13 @@ std::string sha256Hex(const std::string& text) {
         out += kHex[byte & 0x0f];
     }
     return out;
+}
+
+std::string sha256Base64(const std::string& text) {
+    const auto digest = sha256(text);
+    unsigned char out[4 * ((SHA256_DIGEST_LENGTH + 2) / 3) + 1];
+    const int length = EVP_EncodeBlock(out, digest.data(), static_cast<int>(digest.size()));
+    return std::string(reinterpret_cast<const char*>(out), static_cast<size_t>(length));
 }
 
 bool constantTimeEquals(const std::string& a, const std::string& b) {

@@ -12,6 +12,9 @@ std::optional<std::string> makeSessionToken();
 // Lower-case hex SHA-256 of `text`; the database keeps only this of a token.
 std::string sha256Hex(const std::string& text);
 
+// Base64 SHA-256 of `text`, as a Content-Security-Policy hash source wants it.
+std::string sha256Base64(const std::string& text);
+
 // Compares in time that depends on neither content nor length of the guess.
 bool constantTimeEquals(const std::string& a, const std::string& b);
 

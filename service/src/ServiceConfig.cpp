@@ -41,13 +41,34 @@ std::optional<std::string> readSecretFile(const std::string& path) {
     return trimmed(text->substr(0, text->find('\n')));
 }
 
-std::optional<double> parseSeconds(const std::string& value) {
+// Seconds, or a number with the unit s, m, h or d; from 0 to `most` seconds.
+std::optional<double> parseDuration(const std::string& value, double most) {
     char* end = nullptr;
-    const double seconds = std::strtod(value.c_str(), &end);
-    if (value.empty() || *end != '\0' || !(seconds >= 0) || seconds > 86400) {
+    double seconds = std::strtod(value.c_str(), &end);
+    const std::string unit = trimmed(end);
+    const auto scale = unit.empty() || unit == "s" ? 1.0
+                       : unit == "m"               ? 60.0
+                       : unit == "h"               ? 3600.0
+                       : unit == "d"               ? 86400.0
+                                                   : 0.0;
+    seconds *= scale;
+    if (value.empty() || end == value.c_str() || scale == 0 || !(seconds >= 0) || seconds > most) {
         return std::nullopt;
     }
     return seconds;
+}
+
+bool applyCount(int& field, const std::string& key, const std::string& value, long least, long most,
+                std::string* error) {
+    char* end = nullptr;
+    const long count = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || count < least || count > most) {
+        setError(error, key + " must be a number from " + std::to_string(least) + " to " +
+                            std::to_string(most) + ", got \"" + value + "\"");
+        return false;
+    }
+    field = static_cast<int>(count);
+    return true;
 }
 
 bool applyModelMap(ServiceConfig& config, const std::string& value, std::string* error) {
@@ -75,6 +96,22 @@ bool applySecretFile(std::string& field, const std::string& key, const std::stri
     return true;
 }
 
+// The field a duration key sets, or none.
+double* durationField(ServiceConfig& config, const std::string& key) {
+    const std::pair<const char*, double*> durations[] = {
+        {"upstream-timeout", &config.upstreamTimeout},
+        {"auth-delay", &config.authDelay},
+        {"auth-lockout", &config.authLockout},
+        {"token-idle-lifetime", &config.tokenIdleLifetime},
+        {"token-lifetime", &config.tokenLifetime}};
+    for (const auto& [name, field] : durations) {
+        if (key == name) {
+            return field;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 bool applySetting(ServiceConfig& config, const std::string& key, const std::string& value,
@@ -82,13 +119,11 @@ bool applySetting(ServiceConfig& config, const std::string& key, const std::stri
     if (key == "listen") {
         config.listen = value;
     } else if (key == "port") {
-        char* end = nullptr;
-        const long port = std::strtol(value.c_str(), &end, 10);
-        if (value.empty() || *end != '\0' || port < 0 || port > 65535) {
-            setError(error, "port must be a number from 0 to 65535, got \"" + value + "\"");
-            return false;
-        }
-        config.port = static_cast<int>(port);
+        return applyCount(config.port, key, value, 0, 65535, error);
+    } else if (key == "threads") {
+        return applyCount(config.threads, key, value, 1, 256, error);
+    } else if (key == "auth-lockout-failures") {
+        return applyCount(config.authLockoutFailures, key, value, 0, 1000000, error);
     } else if (key == "cert") {
         config.certFile = value;
     } else if (key == "key") {
@@ -113,13 +148,17 @@ bool applySetting(ServiceConfig& config, const std::string& key, const std::stri
         config.upstreamCaFile = value;
     } else if (key == "model-map") {
         return applyModelMap(config, value, error);
-    } else if (key == "upstream-timeout" || key == "auth-delay") {
-        auto seconds = parseSeconds(value);
-        if (!seconds || (key == "upstream-timeout" && *seconds <= 0)) {
-            setError(error, key + " must be a positive number of seconds, got \"" + value + "\"");
+    } else if (double* duration = durationField(config, key)) {
+        // Lifetimes run to ten years, waits to a day; all but the delay must be positive.
+        const bool lifetime = key.rfind("token-", 0) == 0;
+        auto seconds = parseDuration(value, (lifetime ? 3650 : 1) * 86400.0);
+        if (!seconds || (*seconds <= 0 && key != "auth-delay")) {
+            setError(error, key + " must be " + (key == "auth-delay" ? "a" : "a positive") +
+                                " time in seconds or with a unit s, m, h, d (at most " +
+                                (lifetime ? "3650d" : "1d") + "), got \"" + value + "\"");
             return false;
         }
-        (key == "auth-delay" ? config.authDelay : config.upstreamTimeout) = *seconds;
+        *duration = *seconds;
     } else if (key == "version") {
         config.version = value;
     } else if (key == "installer-file") {
@@ -248,12 +287,23 @@ the command line win over the file.
   --model-map MODEL=UPSTREAM  catalog model -> upstream model name; repeatable
                               (default gemini-2.5-flash-preview-05-20 maps to
                               itself)
-  --upstream-timeout SECONDS  upstream answer deadline, then 504 (default 55)
+  --upstream-timeout TIME     upstream answer deadline, then 504 (default 55)
   --version VERSION           served in /latest/version.json (default )" VELMORA_SERVICE_DEFAULT_VERSION
            R"()
   --installer-file FILE       served as /latest/Velmora.dmg (404 without it)
-  --auth-delay SECONDS        pause after a wrong passphrase (default 2)
+  --auth-delay TIME           after a wrong passphrase its address must wait this
+                              long before it may try again, twice as long after
+                              each further one (default 2)
+  --auth-lockout-failures N   wrong passphrases in a row that lock the address
+                              out (default 10; 0 never)
+  --auth-lockout TIME         how long a lockout lasts (default 15m)
+  --token-idle-lifetime TIME  a session token unused this long is refused
+                              (default 30d)
+  --token-lifetime TIME       a session token this old is refused (default 180d)
+  --threads N                 request threads, one connection each (default 8)
   --help                      this text
+
+TIME is seconds, or a number with the unit s, m, h or d (e.g. 30d).
 )";
 }
 

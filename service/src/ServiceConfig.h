@@ -28,7 +28,18 @@ struct ServiceConfig {
     double upstreamTimeout = 55.0;
     std::string version = VELMORA_SERVICE_DEFAULT_VERSION;
     std::string installerFile;
+    // After a wrong passphrase its client address must wait `authDelay` before its next attempt
+    // is even considered, twice as long after each further one; `authLockoutFailures` in a row
+    // (0: never) lock the address out for `authLockout`.
     double authDelay = 2.0;
+    int authLockoutFailures = 10;
+    double authLockout = 15 * 60.0;
+    // A session token is refused once unused for `tokenIdleLifetime` or older than
+    // `tokenLifetime`.
+    double tokenIdleLifetime = 30 * 86400.0;
+    double tokenLifetime = 180 * 86400.0;
+    // Request threads: each serves one connection at a time.
+    int threads = 8;
 };
 
 // What the command line asked for.

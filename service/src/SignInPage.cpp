@@ -1,7 +1,13 @@
 #include "SignInPage.h"
 
+#include "SecureTokens.h"
+
 namespace velmora::service {
 namespace {
+
+constexpr const char* kStyle =
+    "body{font-family:system-ui,sans-serif;max-width:28em;margin:4em auto;padding:0 1em;"
+    "color:#222}.error{color:#b00020}input,button{font-size:1em;padding:.4em}";
 
 std::string escapeHtml(const std::string& text) {
     std::string out;
@@ -33,12 +39,8 @@ std::string page(const std::string& title, const std::string& content) {
     return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
            "<title>" +
-           title +
-           "</title>"
-           "<style>body{font-family:system-ui,sans-serif;max-width:28em;margin:4em auto;"
-           "padding:0 1em;color:#222}.error{color:#b00020}input,button{font-size:1em;"
-           "padding:.4em}</style></head><body><h1>" +
-           title + "</h1>" + content + "</body></html>\n";
+           title + "</title><style>" + kStyle + "</style></head><body><h1>" + title + "</h1>" +
+           content + "</body></html>\n";
 }
 
 int hexValue(char c) {
@@ -69,7 +71,7 @@ std::string formDecode(const std::string& text) {
 
 }  // namespace
 
-std::string signInPageHtml(const std::string& error) {
+std::string signInPageHtml(const std::string& formToken, const std::string& error) {
     std::string content;
     if (!error.empty()) {
         content += "<p class=\"error\" role=\"alert\">" + escapeHtml(error) + "</p>";
@@ -77,20 +79,28 @@ std::string signInPageHtml(const std::string& error) {
     content +=
         "<p>Enter the passphrase this service's operator set up to sign Velmora in.</p>"
         "<form method=\"post\" action=\"/auth/google?platform=mac\">"
+        "<input type=\"hidden\" name=\"" +
+        std::string(kFormTokenField) + "\" value=\"" + escapeHtml(formToken) +
+        "\">"
         "<label for=\"passphrase\">Passphrase</label><br>"
         "<input type=\"password\" id=\"passphrase\" name=\"passphrase\" "
         "autocomplete=\"current-password\" autofocus required> "
-        "<button type=\"submit\">Sign in</button></form>";
+        "<button type=\"submit\">Sign in</button></form>"
+        "<p>Your browser then hands the sign-in to Velmora (it may ask to open Velmora first). "
+        "After that you can close this tab.</p>";
     return page("Sign in to Velmora", content);
 }
 
 std::string signedInPageHtml(const std::string& callbackUrl) {
     return page("Signed in",
-                "<p>Velmora should open and finish signing in. If it does not, "
-                "<a href=\"" +
-                    escapeHtml(callbackUrl) +
-                    "\">open Velmora</a>.</p>"
-                    "<p>You can close this page.</p>");
+                "<p>The sign-in has been handed to Velmora. You can close this tab.</p>"
+                "<p>If Velmora did not open, <a href=\"" +
+                    escapeHtml(callbackUrl) + "\">open Velmora</a>.</p>");
+}
+
+std::string signInPagePolicy() {
+    return "default-src 'none'; style-src 'sha256-" + sha256Base64(kStyle) +
+           "'; form-action 'self' velmora:; frame-ancestors 'none'; base-uri 'none'";
 }
 
 std::string signInUnavailableHtml() {

@@ -28,14 +28,46 @@ UpstreamResult failed(std::string reason) {
     return {UpstreamResult::Status::Failed, oneLine(std::move(reason))};
 }
 
+// The backend is the operator's own, but its answer is held whole and read as a document, so
+// its size and nesting are bounded all the same.
+constexpr size_t kMaxReplyBytes = 8 * 1024 * 1024;
+constexpr int kMaxReplyNesting = 64;
+
 size_t appendBody(char* data, size_t size, size_t count, void* target) {
-    static_cast<std::string*>(target)->append(data, size * count);
+    auto& reply = *static_cast<std::string*>(target);
+    if (reply.size() + size * count > kMaxReplyBytes) {
+        return 0;
+    }
+    reply.append(data, size * count);
     return size * count;
+}
+
+// The reply as a document; discarded when it is no JSON or nests deeper than the answer needs.
+json parseReply(const std::string& body) {
+    int depth = 0;
+    bool inString = false;
+    for (size_t i = 0; i < body.size(); ++i) {
+        const char c = body[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if ((c == '[' || c == '{') && ++depth > kMaxReplyNesting) {
+            return json(json::value_t::discarded);
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return json::parse(body, nullptr, false);
 }
 
 // The upstream's own explanation from an OpenAI-style error body, if it gave one.
 std::string upstreamErrorMessage(const std::string& body) {
-    const json value = json::parse(body, nullptr, false);
+    const json value = parseReply(body);
     if (!value.is_object()) {
         return {};
     }
@@ -78,7 +110,7 @@ UpstreamResult parseCompletionReply(long httpStatus, const std::string& body) {
         }
         return failed(reason);
     }
-    const json value = json::parse(body, nullptr, false);
+    const json value = parseReply(body);
     const json* content = nullptr;
     if (value.is_object() && value.contains("choices") && value["choices"].is_array() &&
         !value["choices"].empty()) {
@@ -133,6 +165,9 @@ UpstreamResult requestCompletion(const UpstreamSettings& settings, const std::st
     const CURLcode code = curl_easy_perform(handle);
     if (code == CURLE_OPERATION_TIMEDOUT) {
         return {UpstreamResult::Status::TimedOut, "The model backend did not answer in time."};
+    }
+    if (code == CURLE_WRITE_ERROR) {
+        return failed("The model backend's answer is larger than 8 MiB.");
     }
     if (code != CURLE_OK) {
         return failed(std::string("The model backend could not be reached: ") +

@@ -2,18 +2,21 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "ChatEndpoint.h"
 #include "ServiceConfig.h"
+#include "SignInThrottle.h"
 #include "TokenDatabase.h"
 
 namespace httplib {
-class SSLServer;
-}
+struct Request;
+struct Response;
+}  // namespace httplib
 
 namespace velmora::service {
+
+class HttpsServer;
 
 // The HTTPS service: routes, the token database and the request log.
 class VelmoraService {
@@ -37,15 +40,15 @@ class VelmoraService {
 
   private:
     VelmoraService(ServiceConfig config, std::unique_ptr<TokenDatabase> tokens,
-                   std::unique_ptr<httplib::SSLServer> server);
+                   std::unique_ptr<HttpsServer> server);
     void installRoutes();
+    void signIn(const httplib::Request& req, httplib::Response& res);
 
     ServiceConfig config_;
     std::unique_ptr<TokenDatabase> tokens_;
-    std::unique_ptr<httplib::SSLServer> server_;
+    std::unique_ptr<HttpsServer> server_;
     ChatEndpoint chat_;
-    // Wrong passphrases wait their delay one after another, so parallel guessing gains nothing.
-    std::mutex wrongPassphraseGate_;
+    SignInThrottle throttle_;
 };
 
 // Writes one line to standard output, whole, even with several request threads.

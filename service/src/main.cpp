@@ -1,5 +1,6 @@
 // velmora-service: the reference web service for Velmora.
 #include <curl/curl.h>
+#include <malloc.h>
 #include <signal.h>
 
 #include <atomic>
@@ -41,6 +42,10 @@ int main(int argc, char** argv) {
         std::fputs(usageText().c_str(), stdout);
         return 0;
     }
+
+    // Request bodies of up to 8 MiB are mapped and unmapped rather than kept in a thread's heap,
+    // which glibc would otherwise start doing after the first one is freed.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
 
     // Every thread started from here on inherits the blocked signals; only the waiter sees them.
     sigset_t signals;

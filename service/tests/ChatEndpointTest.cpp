@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <zlib.h>
 
 #include <nlohmann/json.hpp>
 
@@ -111,6 +113,61 @@ TEST(ChatEndpoint, RejectsEachMalformedBodyWithItsReason) {
     EXPECT_EQ(client.post(chatBody(std::string(limit + 1, 'a'))), tooLarge);
     EXPECT_EQ(client.post(chatBody(std::string(limit + 1, '\x01'))), tooLarge);
     EXPECT_EQ(upstream.received.waitFor(1).size(), 1u);
+}
+
+// `mebibytes` of zeros, gzipped to about a thousandth of that.
+std::string gzippedZeros(int mebibytes) {
+    z_stream stream{};
+    deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    std::string zeros(1 << 20, '\0');
+    std::string out;
+    char buffer[64 * 1024];
+    for (int i = 0; i <= mebibytes; ++i) {
+        stream.next_in = reinterpret_cast<Bytef*>(zeros.data());
+        stream.avail_in = i < mebibytes ? static_cast<uInt>(zeros.size()) : 0;
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(buffer);
+            stream.avail_out = sizeof buffer;
+            deflate(&stream, i < mebibytes ? Z_NO_FLUSH : Z_FINISH);
+            out.append(buffer, sizeof buffer - stream.avail_out);
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    return out;
+}
+
+TEST(ChatEndpoint, RefusesWhatWouldTakeMemoryBeforeHoldingIt) {
+    SignedIn client("");
+    // An encoded body is refused unread, so never inflated.
+    const httplib::Headers gzip = {{"Authorization", "Bearer " + client.token},
+                                   {"Content-Encoding", "gzip"}};
+    const std::string bomb = gzippedZeros(128);
+    for (const char* path : {"/api/chat", "/auth/google"}) {
+        auto encoded = client.service.client()->Post(path, gzip, bomb, "");
+        ASSERT_TRUE(encoded);
+        EXPECT_EQ(encoded->status, 415) << path;
+    }
+
+    // Nesting is refused where it starts, at the top or inside.
+    EXPECT_EQ(client.post(std::string(ChatEndpoint::kMaxBodyBytes, '[')),
+              std::pair(400, std::string("Invalid request: Expected to decode a dictionary but "
+                                         "found something else instead.")));
+    EXPECT_EQ(client.post(R"({"prompt":)" + std::string(1 << 20, '{')),
+              std::pair(400, std::string("Invalid request: Expected a string value for key "
+                                         "\"prompt\".")));
+
+    // A head beyond its allowance ends the connection; the service goes on.
+    httplib::Headers filler;
+    for (int i = 0; i < 100; ++i) {
+        filler.emplace("X-Filler-" + std::to_string(i), std::string(4000, 'x'));
+    }
+    EXPECT_FALSE(client.service.client()->Get("/latest/version.json", filler));
+    EXPECT_EQ(client.service.client()->Get("/latest/version.json")->status, 200);
+
+    // Inflating the body or a document of the brackets would have taken hundreds of MB.
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    EXPECT_LT(usage.ru_maxrss, 100 * 1024) << "KiB at the peak";
 }
 
 TEST(ChatEndpoint, EachUpstreamFailureHasItsStatus) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <regex>
 
 #include "SignInPage.h"
 #include "api/ProxyWireFormat.h"
@@ -95,9 +96,30 @@ httplib::Result RunningService::postChat(const std::string& body, const std::str
     return client()->Post("/api/chat", headers, body, "application/json");
 }
 
+RunningService::SignInForm RunningService::signInForm() const {
+    const auto page = client()->Get("/auth/google?platform=mac");
+    const std::string cookie = page ? page->get_header_value("Set-Cookie") : "";
+    const std::string body = page ? page->body : "";
+    std::smatch token;
+    std::regex_search(
+        body, token,
+        std::regex(std::string("name=\"") + kFormTokenField + "\" value=\"([^\"]*)\""));
+    return {cookie.substr(0, cookie.find(';')), token[1]};
+}
+
+httplib::Result RunningService::postSignIn(const std::string& passphrase, const SignInForm& form,
+                                           const httplib::Headers& extra) const {
+    httplib::Headers headers = extra;
+    if (!form.cookie.empty()) {
+        headers.emplace("Cookie", form.cookie);
+    }
+    return client()->Post(
+        "/auth/google?platform=mac", headers,
+        httplib::Params{{"passphrase", passphrase}, {kFormTokenField, form.token}});
+}
+
 std::string RunningService::signIn(const std::string& passphrase) const {
-    auto result =
-        client()->Post("/auth/google?platform=mac", httplib::Params{{"passphrase", passphrase}});
+    auto result = postSignIn(passphrase);
     const std::string location = result ? result->get_header_value("Location") : "";
     const std::string prefix = kCallbackPrefix;
     return location.rfind(prefix, 0) == 0 ? location.substr(prefix.size()) : std::string();
@@ -130,7 +152,7 @@ ServiceConfig testConfig() {
     config.certFile = testtls::certificates().certificate;
     config.keyFile = testtls::certificates().key;
     config.passphrase = "pw";
-    config.authDelay = 0.05;
+    config.authDelay = 0;
     return config;
 }
 

@@ -57,6 +57,20 @@ class RunningService {
     std::unique_ptr<httplib::Client> client() const { return clientFor(port_); }
     // Posts a chat request with the given bearer token (none when empty).
     httplib::Result postChat(const std::string& body, const std::string& token) const;
+    // The sign-in form as a browser holds it: the cookie that came with the page ("name=value")
+    // and the form's hidden token.
+    struct SignInForm {
+        std::string cookie;
+        std::string token;
+    };
+    SignInForm signInForm() const;
+    // Posts `form` with `passphrase`, its cookie when it has one, and the `extra` headers.
+    httplib::Result postSignIn(const std::string& passphrase, const SignInForm& form,
+                               const httplib::Headers& extra = {}) const;
+    // Posts a freshly fetched form, as a person signing in does.
+    httplib::Result postSignIn(const std::string& passphrase) const {
+        return postSignIn(passphrase, signInForm());
+    }
     // Signs in with `passphrase`; the token from the redirect, or empty.
     std::string signIn(const std::string& passphrase) const;
 
@@ -76,7 +90,7 @@ class LogLines : public testtls::Recorder<std::string> {
     std::string waitForLine(const std::string& part);
 };
 
-// The test certificate, port 0, the passphrase "pw" and a short delay after a wrong one.
+// The test certificate, port 0, the passphrase "pw" and no wait after a wrong one.
 ServiceConfig testConfig();
 
 // A valid request for the catalog's default model.

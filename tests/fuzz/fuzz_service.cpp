@@ -26,7 +26,7 @@ void removeDirectory() {
 
 }  // namespace
 
-// The token database lives in memory-backed storage: the endpoint writes it on every request.
+// The token database lives in memory-backed storage, so the runs stay fast.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char pattern[] = "/dev/shm/velmora-fuzz-XXXXXX";
     char fallback[] = "/tmp/velmora-fuzz-XXXXXX";

@@ -42,9 +42,14 @@ start_service() {
   local host
   host=127.0.0.1:$(sed -n 's|.*listening on https://127.0.0.1:\([0-9]*\).*|\1|p' "$work/service.log" |
     head -n1)
-  # A session token from the sign-in page, as the browser would get it.
-  callback=$(curl -sS --cacert "$work/certs/ca.pem" -o /dev/null -w '%{redirect_url}' \
-    --data-urlencode "passphrase=$passphrase" "https://$host/auth/google?platform=mac")
+  # A session token from the sign-in page, as the browser would get it: the form and its cookie,
+  # then the passphrase.
+  local url="https://$host/auth/google?platform=mac" csrf
+  csrf=$(curl -sS --cacert "$work/certs/ca.pem" -c "$work/sign-in-cookies" "$url" |
+    sed -n 's/.*name="csrf" value="\([^"]*\)".*/\1/p')
+  callback=$(curl -sS --cacert "$work/certs/ca.pem" -b "$work/sign-in-cookies" -o /dev/null \
+    -w '%{redirect_url}' --data-urlencode "passphrase=$passphrase" --data-urlencode "csrf=$csrf" \
+    "$url")
   [[ "$callback" == velmora://auth/callback\?token=* ]] || fail "no callback URL: $callback"
   token=${callback#velmora://auth/callback?token=}
   export VELMORA_API_HOST=$host VELMORA_DOWNLOAD_HOST=$host VELMORA_WEBSITE_HOST=$host
