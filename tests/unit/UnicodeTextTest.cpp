@@ -5,7 +5,6 @@
 #include <unicode/utf8.h>
 
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,30 +24,6 @@ std::size_t referenceCount(const std::string& text) {
         ++count;
     }
     return count;
-}
-
-TEST(UnicodeText, CountingAgreesWithTheBreakIteratorOnMixedText) {
-    // Simple and combining characters, joiners, flags, Hangul jamo, controls, marks, U+20000 past
-    // the cached planes, a plane-14 tag letter, a BMP pictograph, a Thai spacing mark, a bad byte.
-    std::vector<std::string> pieces;
-    std::istringstream list(
-        "a|é|e\xCC\x81|\xCC\x81|東|👩|\xE2\x80\x8D|🇯|🇵|🏽|\r|\n|한|\xE1\x84\x92|م| "
-        "|\t|\xD8\x80|x|"
-        "\xEF\xB8\x8F|\xE1\x85\xA1|\xE1\x86\xAB|가|ः|\xF0\xA0\x80\x80|\xF3\xA0\x81\xA7|"
-        "\xE2\x9D\xA4|"
-        "\xE0\xB8\xB3|क|्|\xFF");
-    for (std::string piece; std::getline(list, piece, '|');) {
-        pieces.push_back(piece);
-    }
-    // Every ordered triple of pieces: joins, lookbacks and runs at both ends of a stretch.
-    for (const auto& a : pieces) {
-        for (const auto& b : pieces) {
-            for (const auto& c : pieces) {
-                const std::string text = a + b + c + "z" + a + c;
-                ASSERT_EQ(characterCount(text), referenceCount(text)) << text;
-            }
-        }
-    }
 }
 
 std::string utf8(UChar32 c) {
