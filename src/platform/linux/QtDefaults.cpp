@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
 #include <QTemporaryFile>
 
 #include "base/Log.h"
@@ -12,9 +13,10 @@
 namespace velmora::desktop {
 namespace {
 
-std::unique_ptr<QSettings> openSettings() {
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                       QStringLiteral("velmora"), QStringLiteral("velmora"));
+// An INI file, which is what the toolkit's native format is on Linux, so files written before
+// read the same.
+std::unique_ptr<QSettings> openSettings(const QString& path) {
+    return std::make_unique<QSettings>(path, QSettings::IniFormat);
 }
 
 QString keyOf(const std::string& key) {
@@ -64,10 +66,16 @@ bool canSaveIn(const QString& folder) {
 
 }  // namespace
 
-QtDefaults::QtDefaults() {
-    const QString path = openSettings()->fileName();
+QString QtDefaults::standardPath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/velmora/velmora.conf");
+}
+
+// The file is mended before the toolkit first reads it: it keeps what it read of a path for the
+// life of the process.
+QtDefaults::QtDefaults(const QString& path) {
     repairDamagedText(path);
-    settings_ = openSettings();
+    settings_ = openSettings(path);
     if (settings_->status() != QSettings::NoError) {
         logLine("Settings: parts of " + path.toStdString() +
                 " could not be read; they are left at their defaults.");

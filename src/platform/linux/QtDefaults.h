@@ -12,7 +12,9 @@ namespace velmora::desktop {
 // reported once.
 class QtDefaults : public platform::Defaults {
   public:
-    QtDefaults();
+    explicit QtDefaults(const QString& path = standardPath());
+    // $XDG_CONFIG_HOME/velmora/velmora.conf
+    static QString standardPath();
 
     std::optional<std::string> stringForKey(const std::string& key) override;
     std::int64_t integerForKey(const std::string& key) override;

@@ -1,7 +1,6 @@
 // The settings store on real files.
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -22,14 +21,12 @@ void writeFile(const QString& path, const QByteArray& bytes) {
 
 TEST(QtDefaults, AStrayByteCostsNothingButIsKeptAside) {
     QTemporaryDir home;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
-    QDir(home.path()).mkpath(QStringLiteral("velmora"));
-    const QString file = home.path() + QStringLiteral("/velmora/velmora.conf");
+    const QString file = home.path() + QStringLiteral("/velmora.conf");
     static const char kDamaged[] =
         "[General]\nHotkeyCode=35\ncustomAIInstructions=Caf\xE9 \0style\nselectedModel=m1\n";
     const QByteArray damaged(kDamaged, sizeof kDamaged - 1);
     writeFile(file, damaged);
-    QtDefaults defaults;
+    QtDefaults defaults(file);
     EXPECT_EQ(defaults.stringForKey("customAIInstructions"), "Café style");
     EXPECT_EQ(defaults.integerForKey("HotkeyCode"), 35);
     EXPECT_EQ(defaults.stringForKey("selectedModel"), "m1");
@@ -41,10 +38,9 @@ TEST(QtDefaults, AStrayByteCostsNothingButIsKeptAside) {
 
 TEST(QtDefaults, AFolderThatTakesNoWritesIsReportedAndChangesStillHold) {
     QTemporaryDir home;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
     // A file where the folder should be: nobody, root included, can save there.
     writeFile(home.path() + QStringLiteral("/velmora"), "not a folder");
-    QtDefaults defaults;
+    QtDefaults defaults(home.path() + QStringLiteral("/velmora/velmora.conf"));
     ASSERT_TRUE(defaults.storageProblem());
     EXPECT_NE(defaults.storageProblem()->find(home.path().toStdString()), std::string::npos);
     defaults.setString("selectedModel", "m2");
