@@ -3,6 +3,7 @@
 #include "settings/Catalog.h"
 #include "settings/Preferences.h"
 #include "settings/SettingsManager.h"
+#include "settings/SettingsText.h"
 #include "settings/WritingStyles.h"
 #include "support/AppHarness.h"
 
@@ -109,6 +110,15 @@ TEST(Preferences, ChoicesAreStoredAndLogged) {
     EXPECT_EQ(h.test.alerts.shown[0].request.title, "Error");
     EXPECT_EQ(h.test.alerts.shown[0].request.message, "The selected model 'gpt-9' is not valid.");
     EXPECT_EQ(h.test.alerts.shown[0].request.style, platform::AlertStyle::Warning);
+}
+
+TEST(SettingsText, MendsOnlyTheLinesThatAreNotText) {
+    EXPECT_FALSE(repairSettingsText("[General]\na=café\n"));
+    static const char kDamaged[] = "[General]\n b \t=caf\xE9\nc=x\0y\nd=ok";
+    const auto mended = repairSettingsText(std::string_view(kDamaged, sizeof kDamaged - 1));
+    ASSERT_TRUE(mended);
+    EXPECT_EQ(mended->text, "[General]\n b \t=café\nc=xy\nd=ok");
+    EXPECT_EQ(mended->keys, (std::vector<std::string>{"b", "c"}));
 }
 
 }  // namespace

@@ -98,6 +98,7 @@ TEST_F(SignInTest, CallbacksNobodyAskedForAreConfirmedFirst) {
     EXPECT_EQ(h.test.alerts.shown[0].request.buttons,
               (std::vector<std::string>{"Sign In", "Cancel"}));
     EXPECT_FALSE(account().isAuthenticated || account().authToken || h.test.secrets.token());
+    EXPECT_TRUE(h.log.contains("Sign-in from the browser declined."));
     expectNoLineContains("planted");
 
     // A menu sign-in opens a ten-minute window for its callback; once it has passed, or the
@@ -138,18 +139,21 @@ TEST_F(SignInTest, CallbacksWithoutATokenValueLeaveTheStateAlone) {
 TEST_F(SignInTest, ForeignOrUnparsableUrlsOnlyLog) {
     h.launch();
     h.log.clear();
-    for (const char* url : {"velmora://login/callback?token=abc", "velmora://auth/other?token=abc",
-                            "other://auth/callback?token=abc", "velmora://AUTH/callback?token=abc",
-                            "velmora:auth/callback?token=abc"}) {
+    for (const char* url :
+         {"velmora://login/callback?token=abc", "velmora://auth/other?token=abc",
+          "o+t.h-r://auth/callback?token=abc", "velmora://AUTH/callback?token=abc",
+          "velmora:auth/callback?token=abc"}) {
         deliver(std::string(url));
     }
     deliver(std::nullopt);
     deliver(std::string("not a url"));
-    ASSERT_EQ(h.log.lines().size(), 7u);
+    deliver(std::string("velmora://auth/callback?token=%41%zz"));
+    ASSERT_EQ(h.log.lines().size(), 8u);
     for (std::size_t i = 0; i < 5; ++i) {
         EXPECT_TRUE(h.log.lines()[i].starts_with("Received URL: ")) << h.log.lines()[i];
     }
     EXPECT_EQ(h.log.lines()[6], "Error: Could not parse URL from AppleEvent");
+    EXPECT_EQ(h.log.lines()[7], "Error: Could not parse URL from AppleEvent");
     expectNoLineContains("abc");
     expectNotices({});
     EXPECT_FALSE(account().isAuthenticated);
