@@ -1,11 +1,12 @@
 // Text handling against ICU: the character count equals a break iterator's count over the whole
-// text, validation equals ICU's, and trimming is idempotent.
+// text, validation equals ICU's, trimming is idempotent, and log excerpts stay one bounded line.
 #include <unicode/brkiter.h>
 #include <unicode/unistr.h>
 
 #include <memory>
 
 #include "FuzzSupport.h"
+#include "base/Log.h"
 #include "base/UnicodeText.h"
 
 using namespace velmora;
@@ -34,5 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(input.find(trimmed) != std::string::npos);
     FUZZ_CHECK(trimWhitespaceAndNewlines(trimmed) == trimmed);
     FUZZ_CHECK(!isValidUtf8(input) || isValidUtf8(uppercased(input)));
+
+    // A log excerpt is one line, bounded, and still text when the input was.
+    const std::string excerpt = forLog(input, 64);
+    FUZZ_CHECK(excerpt.find_first_of("\n\r") == std::string::npos && excerpt.size() <= 4 * 64 + 40);
+    FUZZ_CHECK(!isValidUtf8(input) || isValidUtf8(excerpt));
     return 0;
 }
