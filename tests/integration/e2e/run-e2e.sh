@@ -34,7 +34,8 @@ trap finish EXIT
 
 clipboard_is() { [[ "$(xclip -o -selection clipboard 2>/dev/null)" == "$1" ]]; }
 target_is() { [[ "$(cat "$work/target.txt" 2>/dev/null)" == "$1" ]]; }
-visible() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1; }
+# A search that meets a window being destroyed fails; that counts as not found yet.
+visible() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1 || true; }
 
 # Waits for the notice titled $1 to be on screen and answers it with Return.
 dismiss_notice() {
@@ -46,9 +47,8 @@ dismiss_notice() {
 }
 
 focus() {
-  local wid
-  wid=$(visible "$1")
-  [[ -n "$wid" ]] || fail "no window titled '$1'"
+  local title=$1 wid=
+  wait_for 10 eval 'wid=$(visible "$title"); [[ -n "$wid" ]]' || fail "no window titled '$title'"
   xdotool windowfocus --sync "$wid"
 }
 
@@ -154,6 +154,7 @@ for owner in "$clipboard_owner --mute text/plain" "$image_owner"; do
   rewrite
   echo "rewrite with '${owner##*/}' on the clipboard: $((($(date +%s%N) - start) / 1000000)) ms"
   kill "$owner_pid"
+  wait "$owner_pid" 2>/dev/null || true
 done
 log_has "Clipboard: could not keep the clipboard's formats: no answer in time" ||
   fail "the unresponsive owner was not reported"
