@@ -2,7 +2,6 @@
 
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QSettings>
 
 #include "base/Log.h"
 #include "platform/linux/HelperHttpSession.h"
@@ -101,12 +100,11 @@ std::string httpsHelperPath() {
 }
 
 // More window classes to treat as terminals: the "TerminalWindowClasses" setting, a
-// comma-separated list.
-std::vector<std::string> extraTerminalClasses() {
-    QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
-                       QCoreApplication::organizationName(), QCoreApplication::applicationName());
+// comma-separated list, read through the settings store like every other setting.
+std::vector<std::string> extraTerminalClasses(platform::Defaults& defaults) {
     std::vector<std::string> classes;
-    const QString value = settings.value(QStringLiteral("TerminalWindowClasses")).toString();
+    const QString value =
+        QString::fromStdString(defaults.stringForKey("TerminalWindowClasses").value_or(""));
     for (const QString& name : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         classes.push_back(name.trimmed().toStdString());
     }
@@ -137,8 +135,8 @@ void LinuxServices::useX11() {
     const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
     auto connection = std::make_shared<X11Connection>(x11);
     x11Clipboard_ = makeX11Clipboard();
-    keystrokes_ = std::make_unique<XTestKeystrokes>(connection, x11Clipboard_.get(),
-                                                    TerminalWindows(extraTerminalClasses()));
+    keystrokes_ = std::make_unique<XTestKeystrokes>(
+        connection, x11Clipboard_.get(), TerminalWindows(extraTerminalClasses(*defaults_)));
     shortcuts_ = std::make_unique<CommandTriggeredShortcuts>(std::make_unique<X11GlobalShortcuts>(),
                                                              *application_);
     keyNames_ = std::make_unique<X11KeyNames>(connection);
