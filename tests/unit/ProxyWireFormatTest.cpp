@@ -69,7 +69,7 @@ TEST(ProxyWireFormat, ResponsesTakeTheTopLevelStringAndCheckTheWholeBody) {
           R"({"response":"\ud83d"})", R"({"response":"\ude00"})", R"({"response":"\u12g4"})",
           "{\"response\":\"a\nb\"}", "{\"response\":\"\xED\xA0\x80\"}",
           "{\"response\":\"\xE2\x82\"}", R"({"n":01,"response":"a"})", R"({"n":1e,"response":"a"})",
-          R"({"n":tru,"response":"a"})", R"({"response":"a",})", R"({'response':'a'})",
+          R"({"n":trux,"response":"a"})", R"({"response":"a",})", R"({'response':'a'})",
           "{\"response\":\"a\"}\xC2\xA0"}) {
         std::string error;
         EXPECT_FALSE(decodeResponse(bad, &error)) << bad;
