@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -19,13 +20,14 @@ class Timer {
 class MainQueue {
   public:
     using Block = std::function<void()>;
+    using Duration = std::chrono::milliseconds;
 
     virtual ~MainQueue() = default;
     virtual void async(Block block) = 0;
-    virtual void asyncAfter(double seconds, Block block) = 0;
-    // Runs `block` on the main queue every `interval` seconds (once when not repeating), first
-    // `interval` seconds from now.
-    virtual std::unique_ptr<Timer> scheduleTimer(double interval, bool repeats, Block block) = 0;
+    virtual void asyncAfter(Duration delay, Block block) = 0;
+    // Runs `block` on the main queue every `interval` (once when not repeating), first `interval`
+    // from now.
+    virtual std::unique_ptr<Timer> scheduleTimer(Duration interval, bool repeats, Block block) = 0;
     // Whether a block is running now: seen from event dispatch, a modal notice or dialog (or
     // another long call) holds the queue.
     virtual bool isRunningBlock() const = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -54,7 +55,8 @@ class Panel {
     // Animates the opacity from where it is to `alpha`. `done` runs from the event loop when the
     // fade ends, also while the main queue is held; a later fade cancels an earlier one's `done`.
     // A panel fading out is never covering a notice: the notice waits for it to leave the screen.
-    virtual void fadeTo(double alpha, double seconds, std::function<void()> done) = 0;
+    virtual void fadeTo(double alpha, std::chrono::milliseconds duration,
+                        std::function<void()> done) = 0;
 };
 
 // A key the shortcut recorder sees before any control of its window: a key press, or a modifier

@@ -18,19 +18,19 @@ class TestTimer : public platform::Timer {
 
 }  // namespace
 
-void TestMainQueue::enqueue(double due, Block block) {
+void TestMainQueue::enqueue(Duration due, Block block) {
     entries_.push_back(Entry{due, nextSequence_++, std::move(block)});
 }
 
-std::unique_ptr<platform::Timer> TestMainQueue::scheduleTimer(double interval, bool repeats,
+std::unique_ptr<platform::Timer> TestMainQueue::scheduleTimer(Duration interval, bool repeats,
                                                               Block block) {
     auto valid = std::make_shared<bool>(true);
     tick(valid, interval, repeats, std::make_shared<Block>(std::move(block)), now_ + interval);
     return std::make_unique<TestTimer>(valid);
 }
 
-void TestMainQueue::tick(std::shared_ptr<bool> valid, double interval, bool repeats,
-                         std::shared_ptr<Block> block, double due) {
+void TestMainQueue::tick(std::shared_ptr<bool> valid, Duration interval, bool repeats,
+                         std::shared_ptr<Block> block, Duration due) {
     enqueue(due, [this, valid, interval, repeats, block, due] {
         if (!*valid) {
             return;
@@ -42,8 +42,7 @@ void TestMainQueue::tick(std::shared_ptr<bool> valid, double interval, bool repe
     });
 }
 
-void TestMainQueue::advance(double seconds) {
-    const double target = now_ + seconds;
+void TestMainQueue::advanceTo(Duration target) {
     while (true) {
         auto next = std::min_element(entries_.begin(), entries_.end(), [](auto& a, auto& b) {
             return a.due != b.due ? a.due < b.due : a.sequence < b.sequence;

@@ -5,6 +5,8 @@
 namespace velmora {
 namespace {
 
+using namespace std::chrono_literals;
+
 class HUDManagerTest : public ::testing::Test {
   protected:
     testing::TestPlatform t;
@@ -20,9 +22,9 @@ TEST_F(HUDManagerTest, ShowsCentredAndFadesInThenOut) {
     EXPECT_TRUE(panel().onScreen);
     EXPECT_EQ(panel().content.message, "Velmoraing...");
     EXPECT_EQ(panel().frame, (platform::Rect{{650, 382.5}, {140, 110}}));
-    t.queue.advance(0.19);
+    t.queue.advance(190ms);
     EXPECT_EQ(panel().alpha, 0);
-    t.queue.advance(0.02);
+    t.queue.advance(20ms);
     EXPECT_EQ(panel().alpha, 1);
 
     // Each show restarts the symbol's animation, even with the same content.
@@ -31,9 +33,9 @@ TEST_F(HUDManagerTest, ShowsCentredAndFadesInThenOut) {
     EXPECT_NE(panel().content.identity, identity);
 
     hud.hideHUD();
-    t.queue.advance(0.29);
+    t.queue.advance(290ms);
     EXPECT_TRUE(panel().onScreen);
-    t.queue.advance(0.02);
+    t.queue.advance(20ms);
     EXPECT_FALSE(panel().onScreen);
     EXPECT_EQ(panel().alpha, 0);
 
@@ -46,9 +48,9 @@ TEST_F(HUDManagerTest, ShowsCentredAndFadesInThenOut) {
 TEST_F(HUDManagerTest, AShowDuringTheFadeOutKeepsThePanel) {
     hud.showHUD("one", "sparkles");
     hud.hideHUD();
-    t.queue.advance(0.1);
+    t.queue.advance(100ms);
     hud.showHUD("two", "sparkles");
-    t.queue.advance(1.0);
+    t.queue.advance(1s);
     EXPECT_TRUE(panel().onScreen);
     EXPECT_EQ(panel().alpha, 1);
 }

@@ -5,6 +5,8 @@
 namespace velmora {
 namespace {
 
+using namespace std::chrono_literals;
+
 using testing::AppHarness;
 
 TEST(Launch, FirstStartLogsItsSequenceAndBindsTheShortcut) {
@@ -16,7 +18,7 @@ TEST(Launch, FirstStartLogsItsSequenceAndBindsTheShortcut) {
                   "Settings loaded: Model=gemini-2.5-flash-preview-05-20, CustomInstr Set=false, "
                   "WritingStyle=custom, Authenticated=false",
                   "Accessibility permissions already granted.",
-                  "Carbon hotkey registered successfully (⌘⇧P).",
+                  "Carbon hotkey registered successfully (Ctrl+Shift+P).",
                   "App launched. Selected Model: gemini-2.5-flash-preview-05-20. Authenticated: "
                   "false, Token available: false"}));
     EXPECT_EQ(h.test.desktop.bound,
@@ -53,9 +55,9 @@ TEST(Launch, ChecksForUpdatesTwoSecondsLaterAndReportsWhatItFinds) {
     AppHarness h;
     h.launch();
     EXPECT_TRUE(h.test.http.requests.empty());
-    h.run(1.99);
+    h.run(1990ms);
     EXPECT_TRUE(h.test.http.requests.empty());
-    h.run(0.02);
+    h.run(20ms);
     ASSERT_EQ(h.test.http.to("https://download.test/latest/version.json").size(), 1u);
     h.test.http.fail(0, "no route");
     h.run();

@@ -104,12 +104,12 @@ TEST_F(SignInTest, CallbacksNobodyAskedForAreConfirmedFirst) {
     // A menu sign-in opens a ten-minute window for its callback; once it has passed, or the
     // callback has come, the next one is asked about again.
     h.choose("Sign in");
-    h.run(SignIn::kCallbackWindowSeconds + 1);
+    h.run(SignIn::kCallbackWindow + std::chrono::seconds(1));
     deliver("velmora://auth/callback?token=late");
     expectNotices({question, question, "Signed In"});
     EXPECT_EQ(h.test.secrets.token(), "late");
     h.delegate().signInAction();
-    h.run(SignIn::kCallbackWindowSeconds - 1);
+    h.run(SignIn::kCallbackWindow - std::chrono::seconds(1));
     deliver("velmora://auth/callback?token=mine");
     deliver("velmora://auth/callback?token=again");
     expectNotices({question, question, "Signed In", "Signed In", question, "Signed In"});

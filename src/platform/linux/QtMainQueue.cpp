@@ -4,18 +4,17 @@
 
 #include <QTimer>
 #include <algorithm>
-#include <cmath>
 
 namespace velmora::desktop {
 namespace {
 
 constexpr int kSettleMs = 3000;
 
-int toMilliseconds(double seconds) {
-    if (!(seconds > 0)) {
-        return 0;
-    }
-    return static_cast<int>(std::lround(std::min(seconds, 2.0e6) * 1000.0));
+// Qt's timers take whole milliseconds as an int.
+int toMilliseconds(platform::MainQueue::Duration duration) {
+    constexpr std::chrono::milliseconds::rep kLongest = 2'000'000'000;
+    return static_cast<int>(
+        std::clamp<std::chrono::milliseconds::rep>(duration.count(), 0, kLongest));
 }
 
 // Owned by its caller: destroying it stops the ticks.
@@ -53,12 +52,12 @@ void QtMainQueue::async(Block block) {
     scheduleDrain();
 }
 
-void QtMainQueue::asyncAfter(double seconds, Block block) {
-    QTimer::singleShot(toMilliseconds(seconds), Qt::PreciseTimer, this,
+void QtMainQueue::asyncAfter(Duration delay, Block block) {
+    QTimer::singleShot(toMilliseconds(delay), Qt::PreciseTimer, this,
                        [this, block = std::move(block)]() mutable { async(std::move(block)); });
 }
 
-std::unique_ptr<platform::Timer> QtMainQueue::scheduleTimer(double interval, bool repeats,
+std::unique_ptr<platform::Timer> QtMainQueue::scheduleTimer(Duration interval, bool repeats,
                                                             Block block) {
     return std::make_unique<QtTimer>(*this, toMilliseconds(interval), repeats, std::move(block));
 }

@@ -18,8 +18,8 @@ class QtMainQueue : public QObject, public platform::MainQueue {
     QtMainQueue();
 
     void async(Block block) override;
-    void asyncAfter(double seconds, Block block) override;
-    std::unique_ptr<platform::Timer> scheduleTimer(double interval, bool repeats,
+    void asyncAfter(Duration delay, Block block) override;
+    std::unique_ptr<platform::Timer> scheduleTimer(Duration interval, bool repeats,
                                                    Block block) override;
     bool isRunningBlock() const override;
 

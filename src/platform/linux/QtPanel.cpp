@@ -82,7 +82,7 @@ void QtPanel::orderOut() {
     hide();
 }
 
-void QtPanel::fadeTo(double alpha, double seconds, std::function<void()> done) {
+void QtPanel::fadeTo(double alpha, std::chrono::milliseconds duration, std::function<void()> done) {
     stopFade();
     ++fadeGeneration_;
     fadingOut_ = alpha < opacity_;
@@ -90,7 +90,8 @@ void QtPanel::fadeTo(double alpha, double seconds, std::function<void()> done) {
     setClickThrough(fadingOut_);
     done_ = std::move(done);
     auto* fade = new QVariantAnimation(this);
-    fade->setDuration(static_cast<int>(std::max(0.0, seconds) * 1000));
+    fade->setDuration(
+        static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, duration.count())));
     fade->setStartValue(opacity_);
     fade->setEndValue(alpha);
     connect(fade, &QVariantAnimation::valueChanged, this,

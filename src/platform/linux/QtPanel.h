@@ -25,7 +25,8 @@ class QtPanel : public QWidget, public platform::Panel {
     void setOrigin(platform::Point origin) override;
     void orderFront() override;
     void orderOut() override;
-    void fadeTo(double alpha, double seconds, std::function<void()> done) override;
+    void fadeTo(double alpha, std::chrono::milliseconds duration,
+                std::function<void()> done) override;
 
     // Ends every panel's fade-out now and takes those panels off the screen; their `done` follows
     // from the event loop. Called before a modal alert opens, so no fading panel covers it.

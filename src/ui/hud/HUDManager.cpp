@@ -3,13 +3,15 @@
 namespace velmora {
 namespace {
 
-constexpr double kFadeInSeconds = 0.2;
-constexpr double kFadeOutSeconds = 0.3;
+using namespace std::chrono_literals;
+
+constexpr auto kFadeIn = 200ms;
+constexpr auto kFadeOut = 300ms;
 
 }  // namespace
 
 void HUDManager::showHUD(const std::string& message, const std::string& systemImage,
-                         std::optional<double> duration) {
+                         std::optional<platform::MainQueue::Duration> duration) {
     if (!hudWindow_) {
         hudWindow_ = windows_.createPanel();
     }
@@ -24,7 +26,7 @@ void HUDManager::showHUD(const std::string& message, const std::string& systemIm
         hudWindow_->setOrigin(centeredOrigin(*visibleFrame, hudWindow_->size()));
     }
     hudWindow_->orderFront();
-    hudWindow_->fadeTo(1.0, kFadeInSeconds, {});
+    hudWindow_->fadeTo(1.0, kFadeIn, {});
 
     if (duration) {
         hideTimer_ = mainQueue_.scheduleTimer(*duration, false,
@@ -40,7 +42,7 @@ void HUDManager::hideHUD() {
         return;
     }
     platform::Panel* panel = hudWindow_.get();
-    hudWindow_->fadeTo(0.0, kFadeOutSeconds, [panel] { panel->orderOut(); });
+    hudWindow_->fadeTo(0.0, kFadeOut, [panel] { panel->orderOut(); });
 }
 
 platform::Point centeredOrigin(const platform::Rect& visibleFrame, platform::Size size) {

@@ -18,7 +18,7 @@ class HUDManager {
         : windows_(windows), mainQueue_(mainQueue) {}
 
     void showHUD(const std::string& message, const std::string& systemImage,
-                 std::optional<double> duration = std::nullopt);
+                 std::optional<platform::MainQueue::Duration> duration = std::nullopt);
     void hideHUD();
 
   private:

@@ -23,9 +23,11 @@ TEST(QtMainQueue, BlockInNestedEventLoopHoldsTheQueue) {
     queue.async([&] {
         order.push_back("modal begins");
         std::thread([&] { queue.async([&] { order.push_back("queued during modal"); }); }).join();
-        queue.asyncAfter(0.05, [&] { order.push_back("delayed"); });
-        timer = queue.scheduleTimer(0.05, false, [&] { order.push_back("timer"); });
-        queue.scheduleTimer(0.05, false, [&] { order.push_back("destroyed timer"); });
+        queue.asyncAfter(std::chrono::milliseconds(50), [&] { order.push_back("delayed"); });
+        timer = queue.scheduleTimer(std::chrono::milliseconds(50), false,
+                                    [&] { order.push_back("timer"); });
+        queue.scheduleTimer(std::chrono::milliseconds(50), false,
+                            [&] { order.push_back("destroyed timer"); });
         QEventLoop nested;
         QTimer::singleShot(300, &nested, [&] {
             heldWhileModal = queue.isRunningBlock();

@@ -11,6 +11,7 @@ namespace velmora::desktop {
 namespace {
 
 using namespace testing;
+using namespace std::chrono_literals;
 
 // An editor that counts the clicks it receives.
 class Editor : public QLineEdit {
@@ -48,8 +49,8 @@ TEST(QtPanel, NeverInTheWayOfTheUser) {
     panel.orderFront();
     int superseded = 0;
     int shown = 0;
-    panel.fadeTo(1.0, 10.0, [&] { ++superseded; });
-    panel.fadeTo(1.0, 0.05, [&] { ++shown; });
+    panel.fadeTo(1.0, 10s, [&] { ++superseded; });
+    panel.fadeTo(1.0, 50ms, [&] { ++shown; });
     ASSERT_TRUE(waitUntil([&] { return shown == 1; }));
     EXPECT_TRUE(panel.content().symbol().isBouncing());
     EXPECT_EQ(run("xdotool", {"getwindowfocus"}).output, editorId);
@@ -57,7 +58,7 @@ TEST(QtPanel, NeverInTheWayOfTheUser) {
     ASSERT_TRUE(xdotool({"mousemove", "--sync", QString::number(centre.x()),
                          QString::number(centre.y()), "click", "1"}));
     EXPECT_FALSE(waitUntil([&] { return editor.clicks > 0; }, 200)) << "the shown panel's click";
-    panel.fadeTo(0.0, 10.0, [&] { ++shown; });
+    panel.fadeTo(0.0, 10s, [&] { ++shown; });
     waitUntil([] { return false; }, 100);
     ASSERT_TRUE(xdotool({"click", "1"}));
     EXPECT_TRUE(waitUntil([&] { return editor.clicks == 1; }));
