@@ -61,8 +61,7 @@ bool KeychainTokenStore::saveToken(const std::string& token) {
 }
 
 std::optional<std::string> KeychainTokenStore::loadToken() {
-    std::string value;
-    const platform::SecretResult result = store_.lookup(kTokenKey, value);
+    platform::SecretLookup result = store_.lookup(kTokenKey);
     if (result.status == SecretStatus::NotFound) {
         logLine("Keychain: Token not found.");
         return std::nullopt;
@@ -71,12 +70,12 @@ std::optional<std::string> KeychainTokenStore::loadToken() {
         logError("Keychain: Error loading token - ", result);
         return std::nullopt;
     }
-    if (!isValidUtf8(value)) {
+    if (!isValidUtf8(result.value)) {
         logLine("Keychain: Failed to convert loaded data to token string.");
         return std::nullopt;
     }
     logLine("Keychain: Token loaded successfully.");
-    return value;
+    return std::move(result.value);
 }
 
 bool KeychainTokenStore::deleteToken() {

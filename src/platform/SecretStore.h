@@ -23,6 +23,11 @@ struct SecretResult {
     std::string message;  // the store's own words when it failed; may be empty
 };
 
+// A lookup's outcome, with the secret's bytes on Ok.
+struct SecretLookup : SecretResult {
+    std::string value;
+};
+
 // The user's secret store. Calls block until the store answers.
 class SecretStore {
   public:
@@ -31,8 +36,7 @@ class SecretStore {
     virtual SecretResult replace(const SecretKey& key, const std::string& value) = 0;
     // Stores a new secret, readable only while the user's store is unlocked.
     virtual SecretResult add(const SecretKey& key, const std::string& value) = 0;
-    // The value's bytes on Ok.
-    virtual SecretResult lookup(const SecretKey& key, std::string& value) = 0;
+    virtual SecretLookup lookup(const SecretKey& key) = 0;
     virtual SecretResult remove(const SecretKey& key) = 0;
 };
 

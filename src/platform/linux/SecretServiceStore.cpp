@@ -180,8 +180,10 @@ SecretResult SecretServiceStore::add(const SecretKey& key, const std::string& va
     return serving([&] { return store(key, value); });
 }
 
-SecretResult SecretServiceStore::lookup(const SecretKey& key, std::string& value) {
-    return serving([&] { return find(key, value); });
+platform::SecretLookup SecretServiceStore::lookup(const SecretKey& key) {
+    platform::SecretLookup found;
+    static_cast<SecretResult&>(found) = serving([&] { return find(key, found.value); });
+    return found;
 }
 
 SecretResult SecretServiceStore::remove(const SecretKey& key) {

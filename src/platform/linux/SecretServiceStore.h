@@ -13,7 +13,7 @@ class SecretServiceStore : public platform::SecretStore {
     platform::SecretResult replace(const platform::SecretKey& key,
                                    const std::string& value) override;
     platform::SecretResult add(const platform::SecretKey& key, const std::string& value) override;
-    platform::SecretResult lookup(const platform::SecretKey& key, std::string& value) override;
+    platform::SecretLookup lookup(const platform::SecretKey& key) override;
     platform::SecretResult remove(const platform::SecretKey& key) override;
 };
 
