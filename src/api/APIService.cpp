@@ -13,53 +13,60 @@ namespace {
 
 constexpr double kRequestTimeoutSeconds = 60.0;
 
-// Runs on the session's background thread: it reads only its arguments and returns the one result
-// text, logging as it goes.
-std::string resultForResponse(const std::optional<std::string>& body,
-                              const std::optional<platform::HttpResponse>& response,
-                              const std::optional<platform::HttpError>& error) {
-    if (error) {
-        if (error->cancelled) {
-            logLine("API request was cancelled");
-            return "[Error: Request cancelled]";
-        }
-        logLine("Error: Network request failed: " + forLog(error->description));
-        return "[Error: Network Failed (" + error->description + ")]";
-    }
-    if (!response) {
-        logLine("Error: Invalid HTTP response.");
-        return "[Error: Invalid Response (Not HTTP)]";
-    }
-    const std::string status = std::to_string(response->statusCode);
-    if (response->statusCode == 401 || response->statusCode == 403) {
+ProxyError failure(ProxyError::Kind kind, std::string message) {
+    return ProxyError{kind, std::move(message)};
+}
+
+ProxyResult resultForReply(platform::HttpReply reply) {
+    const std::string status = std::to_string(reply.statusCode);
+    if (reply.statusCode == 401 || reply.statusCode == 403) {
         logLine("Error: Authentication error (" + status + ").");
-        return "[Error: Authentication Failed (" + status + ")]";
+        return failure(ProxyError::Kind::Authentication,
+                       "[Error: Authentication Failed (" + status + ")]");
     }
-    if (response->statusCode < 200 || response->statusCode > 299) {
+    if (reply.statusCode < 200 || reply.statusCode > 299) {
         logLine("Error: HTTP status code " + status);
-        std::string result = "[Error: HTTP " + status + "]";
-        if (body && !body->empty() && isValidUtf8(*body)) {
-            result += " - Details: " + *body;
+        std::string message = "[Error: HTTP " + status + "]";
+        if (!reply.body.empty() && isValidUtf8(reply.body)) {
+            message += " - Details: " + reply.body;
         }
-        return result;
-    }
-    if (!body) {
-        logLine("Error: No data received.");
-        return "[Error: No Data Received]";
+        return failure(ProxyError::Kind::HttpStatus, std::move(message));
     }
     std::string decodeError;
-    auto decoded = decodeResponse(*body, &decodeError);
+    auto decoded = decodeResponse(reply.body, &decodeError);
     if (!decoded) {
         logLine("Error: Failed to decode JSON response: " + forLog(decodeError));
-        if (isValidUtf8(*body)) {
-            logLine("Raw Data on Decode Error: " + forLog(*body));
+        if (isValidUtf8(reply.body)) {
+            logLine("Raw Data on Decode Error: " + forLog(reply.body));
         }
-        return "[Error: Decoding Simple Response Failed]";
+        return failure(ProxyError::Kind::Decode, "[Error: Decoding Simple Response Failed]");
     }
-    std::string text = trimWhitespaceAndNewlines(decoded->response);
+    // The reply's bytes are of no further use; the answer is all that travels on.
+    reply.body = std::string();
+    std::string text = trimWhitespaceAndNewlines(std::move(decoded->response));
     logLine("Successfully received AI response (" + std::to_string(characterCount(text)) +
             " chars).");
-    return text;
+    // An empty answer pasted would delete the selection: it is a failure like any other.
+    if (text.empty()) {
+        return failure(ProxyError::Kind::Empty, "[Error: Empty Response]");
+    }
+    return ProxyAnswer{std::move(text)};
+}
+
+// Runs on the session's background thread: it reads only its argument and returns the one
+// result, logging as it goes.
+ProxyResult resultFor(platform::HttpResult outcome) {
+    if (auto* reply = std::get_if<platform::HttpReply>(&outcome)) {
+        return resultForReply(std::move(*reply));
+    }
+    const auto& error = std::get<platform::HttpError>(outcome);
+    if (error.cancelled) {
+        logLine("API request was cancelled");
+        return ProxyCancelled{};
+    }
+    logLine("Error: Network request failed: " + forLog(error.description));
+    return failure(ProxyError::Kind::Network,
+                   "[Error: Network Failed (" + error.description + ")]");
 }
 
 }  // namespace
@@ -71,26 +78,30 @@ APIService::APIService(platform::HttpSession& session, platform::MainQueue& main
       localProxyEndpoint_(std::move(localProxyEndpoint)),
       providers_(std::move(providers)) {}
 
-std::shared_ptr<platform::HttpTask> APIService::callLocalProxy(
+std::unique_ptr<platform::HttpTask> APIService::callLocalProxy(
     const std::string& text, const std::string& model,
     const std::optional<std::string>& userInstructions, const std::optional<std::string>& authToken,
     Completion completion) {
     if (model.empty()) {
         logLine("Error: No model selected for AI call.");
-        deliverResult("[Error: No Model Selected]", std::move(completion));
+        deliverResult(failure(ProxyError::Kind::Request, "[Error: No Model Selected]"),
+                      std::move(completion));
         return nullptr;
     }
     const auto provider = providerForModel(providers_, model);
     if (!provider) {
         logLine("Error: Could not find provider for selected model '" + forLog(model) + "'.");
-        deliverResult("[Error: Unknown provider for model " + model + "]", std::move(completion));
+        deliverResult(
+            failure(ProxyError::Kind::Request, "[Error: Unknown provider for model " + model + "]"),
+            std::move(completion));
         return nullptr;
     }
     logLine("Calling Local Proxy with Provider: " + provider->slug + ", Model: " + model + "...");
 
     if (!Url::parse(localProxyEndpoint_)) {
         logLine("Error: Invalid local proxy endpoint URL");
-        deliverResult("[Error: Invalid URL]", std::move(completion));
+        deliverResult(failure(ProxyError::Kind::Request, "[Error: Invalid URL]"),
+                      std::move(completion));
         return nullptr;
     }
     platform::HttpRequest request;
@@ -112,7 +123,8 @@ std::shared_ptr<platform::HttpTask> APIService::callLocalProxy(
                               &encodeError);
     if (!body) {
         logLine("Error: Failed to encode request payload: " + encodeError);
-        deliverResult("[Error: Encoding Failed]", std::move(completion));
+        deliverResult(failure(ProxyError::Kind::Request, "[Error: Encoding Failed]"),
+                      std::move(completion));
         return nullptr;
     }
     request.body = std::move(*body);
@@ -122,22 +134,20 @@ std::shared_ptr<platform::HttpTask> APIService::callLocalProxy(
     platform::MainQueue& mainQueue = mainQueue_;
     return session_.startDataTask(
         std::move(request),
-        [&mainQueue, completion = std::move(completion)](
-            std::optional<std::string> responseBody, std::optional<platform::HttpResponse> response,
-            std::optional<platform::HttpError> error) mutable {
-            deliverResult(mainQueue, resultForResponse(responseBody, response, error),
-                          std::move(completion));
+        [&mainQueue, completion = std::move(completion)](platform::HttpResult outcome) mutable {
+            deliverResult(mainQueue, resultFor(std::move(outcome)), std::move(completion));
         });
 }
 
-void APIService::deliverResult(std::string result, Completion completion) {
+void APIService::deliverResult(ProxyResult result, Completion completion) {
     deliverResult(mainQueue_, std::move(result), std::move(completion));
 }
 
-void APIService::deliverResult(platform::MainQueue& mainQueue, std::string result,
+void APIService::deliverResult(platform::MainQueue& mainQueue, ProxyResult result,
                                Completion completion) {
-    mainQueue.async(
-        [result = std::move(result), completion = std::move(completion)] { completion(result); });
+    mainQueue.async([result = std::move(result), completion = std::move(completion)]() mutable {
+        completion(std::move(result));
+    });
 }
 
 }  // namespace velmora

@@ -97,7 +97,7 @@ void AppDelegate::applicationDidFinishLaunching() {
             handleGetURLWithEvent(url);
         }
     });
-    platform_.mainQueue.asyncAfter(2.0, [this, owner] {
+    platform_.mainQueue.asyncAfter(std::chrono::seconds(2), [this, owner] {
         if (owner.lock()) {
             autoUpdateService_->checkForUpdates();
         }

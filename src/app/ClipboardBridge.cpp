@@ -7,7 +7,9 @@
 namespace velmora {
 namespace {
 
-constexpr double kKeyUpToCompletion = 0.05;
+using namespace std::chrono_literals;
+
+constexpr auto kKeyUpToCompletion = 50ms;
 
 }  // namespace
 

@@ -9,16 +9,14 @@
 namespace velmora {
 namespace {
 
-constexpr double kCopyCompletionToRead = 0.15;
-constexpr double kPasteCompletionToRestore = 0.1;
-constexpr double kAnimationInterval = 0.5;
+using namespace std::chrono_literals;
+
+constexpr auto kCopyCompletionToRead = 150ms;
+constexpr auto kPasteCompletionToRestore = 100ms;
+constexpr auto kAnimationInterval = 500ms;
 
 constexpr std::array<const char*, 3> kAnimationFrames = {"circle.dotted", "circle.dotted.circle",
                                                          "circle.dotted.circle.fill"};
-
-bool contains(const std::string& text, const char* part) {
-    return text.find(part) != std::string::npos;
-}
 
 }  // namespace
 
@@ -115,7 +113,7 @@ void RewriteWorkflow::processCopiedText() {
 
     currentAPITask_ = s_.apiService.callLocalProxy(
         *text, s_.preferences.selectedModel().value_or(""), s_.preferences.styleInstruction(),
-        s_.account.authToken, [this, owner = owner_, run = currentRun_](const std::string& result) {
+        s_.account.authToken, [this, owner = owner_, run = currentRun_](ProxyResult result) {
             if (!owner.lock()) {
                 return;
             }
@@ -125,7 +123,7 @@ void RewriteWorkflow::processCopiedText() {
                 logLine("Result of a cancelled rewrite dropped.");
                 return;
             }
-            handleProcessingResult(result);
+            handleProcessingResult(std::move(result));
         });
 }
 
@@ -148,34 +146,32 @@ void RewriteWorkflow::stopAnimation() {
     s_.statusMenu.resetStatusIcon();
 }
 
-void RewriteWorkflow::handleProcessingResult(const std::string& answer) {
+void RewriteWorkflow::handleProcessingResult(ProxyResult result) {
     isProcessingText_ = false;
     currentAPITask_.reset();
     stopAnimation();
     queueHUD(false);
 
-    if (contains(answer, "cancelled")) {
+    if (std::holds_alternative<ProxyCancelled>(result)) {
         logLine("API request was cancelled.");
         s_.bridge.restoreOriginalPasteboard();
         return;
     }
-    // An empty answer would delete the selection; it is a failure like any other.
-    const std::string result = answer.empty() ? "[Error: Empty Response]" : answer;
-    if (!result.starts_with("[Error:")) {
-        s_.bridge.placeResultOnPasteboard(result);
+    if (auto* answer = std::get_if<ProxyAnswer>(&result)) {
+        s_.bridge.placeResultOnPasteboard(answer->text);
         logLine("AI Response placed on pasteboard.");
         s_.bridge.simulateKeyPress(platform::Keystroke::Paste,
                                    [this, keep = owner_.lock()] { finishPasteAndRestore(); });
         return;
     }
-    logLine("Error received from AI call: " + forLog(result));
-    if (contains(result, "Authentication Failed") || contains(result, "401") ||
-        contains(result, "403")) {
+    const ProxyError& error = std::get<ProxyError>(result);
+    logLine("Error received from AI call: " + forLog(error.message));
+    if (error.kind == ProxyError::Kind::Authentication) {
         handleAuthenticationError();
         s_.bridge.restoreOriginalPasteboard();
         return;
     }
-    s_.notices.showAlert("Processing Error", "Failed to process text. " + result,
+    s_.notices.showAlert("Processing Error", "Failed to process text. " + error.message,
                          platform::AlertStyle::Critical);
     s_.bridge.restoreOriginalPasteboard();
 }

@@ -52,7 +52,7 @@ class RewriteWorkflow {
     void startProcessing();
     void processCopiedText();
     void advanceProcessingAnimation();
-    void handleProcessingResult(const std::string& result);
+    void handleProcessingResult(ProxyResult result);
     void finishPasteAndRestore();
     void handleAuthenticationError();
     void stopAnimation();
@@ -61,7 +61,7 @@ class RewriteWorkflow {
     Services s_;
     std::weak_ptr<void> owner_;
     bool isProcessingText_ = false;
-    std::shared_ptr<platform::HttpTask> currentAPITask_;
+    std::unique_ptr<platform::HttpTask> currentAPITask_;
     std::unique_ptr<platform::Timer> processingAnimationTimer_;
     int animationStep_ = 0;
     // Numbers each rewrite, so a result that arrives after its rewrite was cancelled is dropped.

@@ -33,7 +33,7 @@ void SignIn::signInAction() {
     logLine("Opening authentication URL: " + url->absoluteString);
     awaitingCallback_ = true;
     const unsigned generation = ++signInGeneration_;
-    mainQueue_.asyncAfter(kCallbackWindowSeconds, [this, owner = owner_, generation] {
+    mainQueue_.asyncAfter(kCallbackWindow, [this, owner = owner_, generation] {
         if (owner.lock() && generation == signInGeneration_) {
             awaitingCallback_ = false;
         }

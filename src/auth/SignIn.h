@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -33,7 +34,7 @@ class SignIn {
     void signOutAction();
     void showSignInPrompt();
 
-    static constexpr double kCallbackWindowSeconds = 10 * 60;
+    static constexpr std::chrono::minutes kCallbackWindow{10};
 
   private:
     void confirmSignIn(std::string token);

@@ -50,28 +50,25 @@ std::string parseErrorDescription(const std::string& body) {
 
 }  // namespace
 
-CheckOutcome evaluateVersionReply(const std::optional<std::string>& body,
-                                  const std::optional<platform::HttpError>& error,
+CheckOutcome evaluateVersionReply(const platform::HttpResult& reply,
                                   const std::string& runningVersion) {
     using Kind = CheckOutcome::Kind;
-    if (error) {
+    if (const auto* error = std::get_if<platform::HttpError>(&reply)) {
         return {Kind::failed, {}, PlatformError{error->description}};
     }
     // The status code is not examined: an error page goes through the same steps.
-    if (!body) {
-        return {Kind::failed, {}, AutoUpdateError::invalidResponse};
-    }
+    const std::string& body = std::get<platform::HttpReply>(reply).body;
     // Only the top level is read: nested containers are skipped as they are parsed, so a body of
     // deeply nested brackets costs no memory.
     const json document = json::parse(
-        *body,
+        body,
         [](int depth, json::parse_event_t event, json&) {
             return depth == 0 || (event != json::parse_event_t::object_start &&
                                   event != json::parse_event_t::array_start);
         },
         false);
     if (document.is_discarded()) {
-        return {Kind::failed, {}, PlatformError{parseErrorDescription(*body)}};
+        return {Kind::failed, {}, PlatformError{parseErrorDescription(body)}};
     }
     // A document without a string "version" still answers the user, so a manual check never
     // ends in silence.
@@ -195,29 +192,27 @@ void AutoUpdateService::checkForUpdates() {
 
     // Runs on the session's thread: it only evaluates the reply and posts the outcome; whether
     // the service still exists is asked on the main queue, where it could have ended.
-    session_.startDataTask(
-        std::move(request),
-        [this, &queue = mainQueue_, owner = owner_, runningVersion = *runningVersion](
-            std::optional<std::string> body, std::optional<platform::HttpResponse>,
-            std::optional<platform::HttpError> error) {
-            CheckOutcome outcome = evaluateVersionReply(body, error, runningVersion);
-            queue.async([this, owner, outcome = std::move(outcome)] {
-                if (!owner.lock()) {
-                    return;
-                }
-                switch (outcome.kind) {
-                    case CheckOutcome::Kind::available:
-                        delegate_.updateAvailable(outcome.version);
-                        break;
-                    case CheckOutcome::Kind::current:
-                        delegate_.noUpdateAvailable(outcome.version);
-                        break;
-                    case CheckOutcome::Kind::failed:
-                        delegate_.updateCheckFailed(outcome.error);
-                        break;
-                }
-            });
-        });
+    session_.startDataTask(std::move(request),
+                           [this, &queue = mainQueue_, owner = owner_,
+                            runningVersion = *runningVersion](const platform::HttpResult& reply) {
+                               CheckOutcome outcome = evaluateVersionReply(reply, runningVersion);
+                               queue.async([this, owner, outcome = std::move(outcome)] {
+                                   if (!owner.lock()) {
+                                       return;
+                                   }
+                                   switch (outcome.kind) {
+                                       case CheckOutcome::Kind::available:
+                                           delegate_.updateAvailable(outcome.version);
+                                           break;
+                                       case CheckOutcome::Kind::current:
+                                           delegate_.noUpdateAvailable(outcome.version);
+                                           break;
+                                       case CheckOutcome::Kind::failed:
+                                           delegate_.updateCheckFailed(outcome.error);
+                                           break;
+                                   }
+                               });
+                           });
 }
 
 void AutoUpdateService::downloadUpdate() {

@@ -32,8 +32,7 @@ struct CheckOutcome {
     UpdateCheckError error{AutoUpdateError::invalidResponse};
 };
 
-CheckOutcome evaluateVersionReply(const std::optional<std::string>& body,
-                                  const std::optional<platform::HttpError>& error,
+CheckOutcome evaluateVersionReply(const platform::HttpResult& reply,
                                   const std::string& runningVersion);
 
 class AutoUpdateServiceDelegate {

@@ -16,15 +16,15 @@ int sign(int order) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string input(reinterpret_cast<const char*>(data), size);
-    const CheckOutcome outcome = evaluateVersionReply(input, std::nullopt, kRunning);
+    const platform::HttpReply reply{200, std::string(reinterpret_cast<const char*>(data), size)};
+    const CheckOutcome outcome = evaluateVersionReply(reply, kRunning);
     FUZZ_CHECK(outcome.kind != CheckOutcome::Kind::available ||
                compareVersionsNumerically(outcome.version, kRunning) > 0);
     FUZZ_CHECK(outcome.kind != CheckOutcome::Kind::current || outcome.version == kRunning);
     FUZZ_CHECK(outcome.kind != CheckOutcome::Kind::failed || !describe(outcome.error).empty());
 
     // Three versions, one per line.
-    auto lines = fuzz::split(input, '\n');
+    auto lines = fuzz::split(reply.body, '\n');
     lines.resize(3);
     const std::string &a = lines[0], &b = lines[1], &c = lines[2];
     const auto cmp = compareVersionsNumerically;

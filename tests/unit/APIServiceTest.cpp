@@ -10,21 +10,35 @@ namespace {
 
 constexpr const char* kEndpoint = "https://api.example.test/api/chat";
 
+// A result as one comparable line: the answer's text, or the error's kind and message.
+std::string render(const ProxyResult& result) {
+    if (const auto* answer = std::get_if<ProxyAnswer>(&result)) {
+        return answer->text;
+    }
+    if (std::holds_alternative<ProxyCancelled>(result)) {
+        return "<cancelled>";
+    }
+    const auto& error = std::get<ProxyError>(result);
+    static constexpr const char* kKinds[] = {"request", "auth",   "status",
+                                             "network", "decode", "empty"};
+    return std::string(kKinds[static_cast<int>(error.kind)]) + " " + error.message;
+}
+
 class APIServiceTest : public ::testing::Test {
   protected:
     // Starts a call; its one result lands in `result`.
-    std::shared_ptr<platform::HttpTask> call(
+    std::unique_ptr<platform::HttpTask> call(
         std::optional<std::string>& result, const std::string& model = kDefaultModel,
         const std::optional<std::string>& instructions = std::string("Fix it."),
         const std::optional<std::string>& token = std::string("tok")) {
         return service.callLocalProxy("some text", model, instructions, token,
-                                      [&result, this](const std::string& r) {
+                                      [&result](ProxyResult r) {
                                           EXPECT_FALSE(result) << "delivered twice";
-                                          result = r;
+                                          result = render(r);
                                       });
     }
     // Answers a new call and returns the result it delivered.
-    std::string answer(int status, std::optional<std::string> body) {
+    std::string answer(int status, std::string body) {
         std::optional<std::string> result;
         call(result);
         t.http.respond(t.http.requests.size() - 1, status, std::move(body));
@@ -53,13 +67,13 @@ TEST_F(APIServiceTest, FailuresBeforeSendingAreQueuedAndSendNothing) {
     EXPECT_EQ(call(unknown, "gpt-x"), nullptr);
     APIService broken{t.http, t.queue, "not a url", builtInProviders()};
     EXPECT_EQ(broken.callLocalProxy("t", kDefaultModel, std::nullopt, std::nullopt,
-                                    [&](const std::string& r) { badUrl = r; }),
+                                    [&](ProxyResult r) { badUrl = render(r); }),
               nullptr);
     EXPECT_FALSE(noModel || unknown || badUrl);
     t.queue.runUntilIdle();
-    EXPECT_EQ(noModel, "[Error: No Model Selected]");
-    EXPECT_EQ(unknown, "[Error: Unknown provider for model gpt-x]");
-    EXPECT_EQ(badUrl, "[Error: Invalid URL]");
+    EXPECT_EQ(noModel, "request [Error: No Model Selected]");
+    EXPECT_EQ(unknown, "request [Error: Unknown provider for model gpt-x]");
+    EXPECT_EQ(badUrl, "request [Error: Invalid URL]");
     EXPECT_TRUE(t.http.requests.empty());
     EXPECT_EQ(log.lines(), (std::vector<std::string>{
                                "Error: No model selected for AI call.",
@@ -94,32 +108,33 @@ TEST_F(APIServiceTest, EveryResponseBecomesOneResult) {
     EXPECT_EQ(answer(200, R"({"response":"  hello \n"})"), "hello");
     EXPECT_TRUE(log.contains("Successfully received AI response (5 chars)."));
     EXPECT_EQ(answer(200, R"({"response":"[Error: not ours]"})"), "[Error: not ours]");
-    EXPECT_EQ(answer(200, R"({"response":" \u3000 "})"), "");
+    EXPECT_EQ(answer(200, R"({"response":" \u3000 "})"), "empty [Error: Empty Response]");
     EXPECT_EQ(answer(201, "{\"response\":\"e\xCC\x81 👨‍👩‍👧‍👦\"}"),
               "e\xCC\x81 👨‍👩‍👧‍👦");
     EXPECT_TRUE(log.contains("Successfully received AI response (3 chars)."));
 
-    EXPECT_EQ(answer(401, R"({"error":"expired"})"), "[Error: Authentication Failed (401)]");
+    EXPECT_EQ(answer(401, R"({"error":"expired"})"), "auth [Error: Authentication Failed (401)]");
     EXPECT_TRUE(log.contains("Error: Authentication error (401)."));
-    EXPECT_EQ(answer(403, "nope"), "[Error: Authentication Failed (403)]");
-    EXPECT_EQ(answer(500, "oops"), "[Error: HTTP 500] - Details: oops");
+    EXPECT_EQ(answer(403, "nope"), "auth [Error: Authentication Failed (403)]");
+    EXPECT_EQ(answer(500, "oops"), "status [Error: HTTP 500] - Details: oops");
     EXPECT_TRUE(log.contains("Error: HTTP status code 500"));
-    EXPECT_EQ(answer(500, ""), "[Error: HTTP 500]");
-    EXPECT_EQ(answer(502, std::nullopt), "[Error: HTTP 502]");
-    EXPECT_EQ(answer(503, std::string("\xFF\xFE bad")), "[Error: HTTP 503]");
-    EXPECT_EQ(answer(302, "moved"), "[Error: HTTP 302] - Details: moved");
-    EXPECT_EQ(answer(199, std::nullopt), "[Error: HTTP 199]");
-    EXPECT_EQ(answer(200, std::nullopt), "[Error: No Data Received]");
-    EXPECT_TRUE(log.contains("Error: No data received."));
+    EXPECT_EQ(answer(500, "token 401 refused"),
+              "status [Error: HTTP 500] - Details: token 401 refused");
+    EXPECT_EQ(answer(502, ""), "status [Error: HTTP 502]");
+    EXPECT_EQ(answer(503, std::string("\xFF\xFE bad")), "status [Error: HTTP 503]");
+    EXPECT_EQ(answer(302, "moved"), "status [Error: HTTP 302] - Details: moved");
+    EXPECT_EQ(answer(199, ""), "status [Error: HTTP 199]");
 
     log.clear();
-    EXPECT_EQ(answer(200, ""), "[Error: Decoding Simple Response Failed]");
+    EXPECT_EQ(answer(200, ""), "decode [Error: Decoding Simple Response Failed]");
     ASSERT_EQ(log.lines().size(), 5u);
     EXPECT_TRUE(log.lines()[3].starts_with("Error: Failed to decode JSON response: "));
     EXPECT_EQ(log.lines()[4], "Raw Data on Decode Error: ");
-    EXPECT_EQ(answer(200, R"({"response":null})"), "[Error: Decoding Simple Response Failed]");
+    EXPECT_EQ(answer(200, R"({"response":null})"),
+              "decode [Error: Decoding Simple Response Failed]");
     log.clear();
-    EXPECT_EQ(answer(200, std::string("\xC3\x28")), "[Error: Decoding Simple Response Failed]");
+    EXPECT_EQ(answer(200, std::string("\xC3\x28")),
+              "decode [Error: Decoding Simple Response Failed]");
     EXPECT_EQ(log.lines().size(), 4u) << "a body that is not text is not logged";
 
     // Any other body reaches the log as one bounded line, cut between characters, with its size.
@@ -129,16 +144,12 @@ TEST_F(APIServiceTest, EveryResponseBecomesOneResult) {
 }
 
 TEST_F(APIServiceTest, TransportOutcomes) {
-    std::optional<std::string> failed, missing, cancelled;
+    std::optional<std::string> failed, cancelled;
     call(failed);
     t.http.fail(0, "Could not connect to server");
-    call(missing);
-    t.http.requests[1]->completion(std::string("{}"), std::nullopt, std::nullopt);
     t.queue.runUntilIdle();
-    EXPECT_EQ(failed, "[Error: Network Failed (Could not connect to server)]");
+    EXPECT_EQ(failed, "network [Error: Network Failed (Could not connect to server)]");
     EXPECT_TRUE(log.contains("Error: Network request failed: Could not connect to server"));
-    EXPECT_EQ(missing, "[Error: Invalid Response (Not HTTP)]");
-    EXPECT_TRUE(log.contains("Error: Invalid HTTP response."));
 
     // A cancel reports once, on the main queue, after the cancel call returned.
     auto task = call(cancelled);
@@ -146,7 +157,7 @@ TEST_F(APIServiceTest, TransportOutcomes) {
     task->cancel();
     EXPECT_FALSE(cancelled);
     t.queue.runUntilIdle();
-    EXPECT_EQ(cancelled, "[Error: Request cancelled]");
+    EXPECT_EQ(cancelled, "<cancelled>");
     EXPECT_TRUE(log.contains("API request was cancelled"));
 }
 

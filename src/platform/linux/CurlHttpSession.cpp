@@ -311,32 +311,30 @@ class Core {
     static void finish(Transfer& transfer, CURLcode code) {
         auto completion = std::move(transfer.completion);
         if (transfer.cancelled->load()) {
-            completion(std::nullopt, std::nullopt, platform::HttpError{true, "cancelled"});
+            completion(platform::HttpError{true, "cancelled"});
             return;
         }
         if (transfer.bodyTooLarge) {
-            completion(std::nullopt, std::nullopt,
-                       platform::HttpError{false, kBodyTooLargeDescription});
+            completion(platform::HttpError{false, kBodyTooLargeDescription});
             return;
         }
         if (transfer.stalled) {
-            completion(std::nullopt, std::nullopt,
-                       platform::HttpError{false, stallDescription(transfer.stallLimitSeconds)});
+            completion(platform::HttpError{false, stallDescription(transfer.stallLimitSeconds)});
             return;
         }
         if (code != CURLE_OK) {
             const std::string description =
                 transfer.errorBuffer[0] ? transfer.errorBuffer : curl_easy_strerror(code);
-            completion(std::nullopt, std::nullopt, platform::HttpError{false, description});
+            completion(platform::HttpError{false, description});
             return;
         }
         long status = 0;
         curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status);
-        std::optional<platform::HttpResponse> response;
-        if (status > 0) {
-            response = platform::HttpResponse{static_cast<int>(status)};
+        if (status <= 0) {
+            completion(platform::HttpError{false, "The server's answer was not HTTP"});
+            return;
         }
-        completion(std::move(transfer.body), response, std::nullopt);
+        completion(platform::HttpReply{static_cast<int>(status), std::move(transfer.body)});
     }
 
     const double timeoutSeconds_;
@@ -384,14 +382,14 @@ class CurlHttpSession : public platform::HttpSession {
         worker_.join();
     }
 
-    std::shared_ptr<platform::HttpTask> startDataTask(platform::HttpRequest request,
+    std::unique_ptr<platform::HttpTask> startDataTask(platform::HttpRequest request,
                                                       Completion completion) override {
         auto transfer = std::make_unique<Transfer>();
         transfer->request = std::move(request);
         transfer->completion = std::move(completion);
         auto cancelled = transfer->cancelled;
         const std::uint64_t id = core_->submit(std::move(transfer));
-        return std::make_shared<CurlTask>(core_, std::move(cancelled), id);
+        return std::make_unique<CurlTask>(core_, std::move(cancelled), id);
     }
 
   private:

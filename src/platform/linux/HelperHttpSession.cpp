@@ -87,20 +87,19 @@ bool HelperHttpSession::send(const std::string& frame) {
     return true;
 }
 
-std::shared_ptr<platform::HttpTask> HelperHttpSession::startDataTask(platform::HttpRequest request,
+std::unique_ptr<platform::HttpTask> HelperHttpSession::startDataTask(platform::HttpRequest request,
                                                                      Completion completion) {
     std::unique_lock lock(mutex_);
     const std::uint64_t id = ++nextId_;
     if ((fd_ < 0 && !startHelper()) || !send(wire::encode(wire::Start{id, std::move(request)}))) {
         lock.unlock();
-        completion(std::nullopt, std::nullopt,
-                   platform::HttpError{
-                       false, "Velmora's HTTPS helper (" + helperPath_ + ") could not be started"});
-        return std::make_shared<Task>(*this, 0);
+        completion(platform::HttpError{
+            false, "Velmora's HTTPS helper (" + helperPath_ + ") could not be started"});
+        return std::make_unique<Task>(*this, 0);
     }
     pending_.emplace(id, std::move(completion));
     lastActivity_ = std::chrono::steady_clock::now();
-    return std::make_shared<Task>(*this, id);
+    return std::make_unique<Task>(*this, id);
 }
 
 void HelperHttpSession::cancel(std::uint64_t id) {
@@ -156,7 +155,7 @@ void HelperHttpSession::readFrames(int fd) {
                 pending_.erase(found);
                 lastActivity_ = std::chrono::steady_clock::now();
             }
-            completion(std::move(done->body), done->response, std::move(done->error));
+            completion(std::move(done->result));
         }
         if (malformed) {
             failAll("Velmora's HTTPS helper sent something that is not an answer");
@@ -175,7 +174,7 @@ void HelperHttpSession::failAll(const std::string& description) {
         fd_ = -1;
     }
     for (auto& [id, completion] : failed) {
-        completion(std::nullopt, std::nullopt, platform::HttpError{false, description});
+        completion(platform::HttpError{false, description});
     }
 }
 

@@ -21,7 +21,7 @@ class HelperHttpSession : public platform::HttpSession {
     HelperHttpSession(std::string helperPath, std::chrono::milliseconds idleLimit);
     ~HelperHttpSession() override;
 
-    std::shared_ptr<platform::HttpTask> startDataTask(platform::HttpRequest request,
+    std::unique_ptr<platform::HttpTask> startDataTask(platform::HttpRequest request,
                                                       Completion completion) override;
 
     // Whether the helper process runs now.

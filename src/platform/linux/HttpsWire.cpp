@@ -11,6 +11,8 @@ constexpr std::uint32_t kMaxFrameBytes = 40u * 1024u * 1024u;
 constexpr std::uint64_t kMaxRedirects = 20;
 
 enum Tag : std::uint8_t { kStart = 1, kCancel = 2, kDone = 3 };
+// What a Done frame carries.
+enum Outcome : std::uint8_t { kReply = 1, kCancelled = 2, kFailed = 3 };
 
 class Writer {
   public:
@@ -106,16 +108,15 @@ void write(Writer& w, const Cancel& cancel) {
 void write(Writer& w, const Done& done) {
     w.u8(kDone);
     w.u64(done.id);
-    w.optionalText(done.body);
-    w.u8(done.response.has_value());
-    if (done.response) {
-        w.u64(static_cast<std::uint64_t>(done.response->statusCode));
+    if (const auto* reply = std::get_if<platform::HttpReply>(&done.result)) {
+        w.u8(kReply);
+        w.u64(static_cast<std::uint64_t>(reply->statusCode));
+        w.text(reply->body);
+        return;
     }
-    w.u8(done.error.has_value());
-    if (done.error) {
-        w.u8(done.error->cancelled);
-        w.text(done.error->description);
-    }
+    const auto& error = std::get<platform::HttpError>(done.result);
+    w.u8(error.cancelled ? kCancelled : kFailed);
+    w.text(error.description);
 }
 
 std::optional<Frame> read(Reader& r) {
@@ -154,30 +155,25 @@ std::optional<Frame> read(Reader& r) {
     if (tag != kDone) {
         return std::nullopt;
     }
-    Done done{id, {}, {}, {}};
-    std::uint8_t present = 0;
-    if (!r.optionalText(done.body) || !r.u8(present)) {
+    std::uint8_t kind = 0;
+    if (!r.u8(kind)) {
         return std::nullopt;
     }
-    if (present) {
+    if (kind == kReply) {
         std::uint64_t status = 0;
-        if (!r.u64(status)) {
+        platform::HttpReply reply;
+        if (!r.u64(status) || status < 100 || status > 999 || !r.text(reply.body)) {
             return std::nullopt;
         }
-        done.response = platform::HttpResponse{static_cast<int>(status)};
+        reply.statusCode = static_cast<int>(status);
+        return Done{id, std::move(reply)};
     }
-    if (!r.u8(present)) {
+    platform::HttpError error;
+    if ((kind != kCancelled && kind != kFailed) || !r.text(error.description)) {
         return std::nullopt;
     }
-    if (present) {
-        std::uint8_t cancelled = 0;
-        std::string description;
-        if (!r.u8(cancelled) || !r.text(description)) {
-            return std::nullopt;
-        }
-        done.error = platform::HttpError{cancelled != 0, std::move(description)};
-    }
-    return done;
+    error.cancelled = kind == kCancelled;
+    return Done{id, std::move(error)};
 }
 
 }  // namespace

@@ -23,9 +23,7 @@ struct Cancel {
 
 struct Done {
     std::uint64_t id = 0;
-    std::optional<std::string> body;
-    std::optional<platform::HttpResponse> response;
-    std::optional<platform::HttpError> error;
+    platform::HttpResult result;
 };
 
 using Frame = std::variant<Start, Cancel, Done>;

@@ -25,18 +25,23 @@ HttpRequest request(std::string method, std::string url,
 }
 
 struct Outcome {
-    std::optional<std::string> body;
-    std::optional<platform::HttpResponse> response;
-    std::optional<platform::HttpError> error;
+    platform::HttpResult result = platform::HttpError{false, "<no outcome>"};
     std::thread::id thread;
+
+    const platform::HttpReply* reply() const { return std::get_if<platform::HttpReply>(&result); }
+    const platform::HttpError* error() const { return std::get_if<platform::HttpError>(&result); }
+    std::optional<std::string> body() const {
+        return reply() ? std::optional(reply()->body) : std::nullopt;
+    }
 };
 
 int status(const Outcome& outcome) {
-    return outcome.response ? outcome.response->statusCode : 0;
+    return outcome.reply() ? outcome.reply()->statusCode : 0;
 }
 
 std::string failure(const Outcome& outcome) {
-    return outcome.error && !outcome.error->cancelled ? outcome.error->description : "<none>";
+    const auto* error = outcome.error();
+    return error && !error->cancelled ? error->description : "<none>";
 }
 
 class CurlHttpSessionTest : public ::testing::Test {
@@ -87,9 +92,9 @@ class CurlHttpSessionTest : public ::testing::Test {
     std::string url(const std::string& path) const {
         return "https://127.0.0.1:" + std::to_string(serving->port()) + path;
     }
-    std::shared_ptr<platform::HttpTask> start(platform::HttpSession& on, HttpRequest request) {
-        return on.startDataTask(std::move(request), [this](auto body, auto response, auto error) {
-            outcomes.add({body, response, error, std::this_thread::get_id()});
+    std::unique_ptr<platform::HttpTask> start(platform::HttpSession& on, HttpRequest request) {
+        return on.startDataTask(std::move(request), [this](platform::HttpResult result) {
+            outcomes.add({std::move(result), std::this_thread::get_id()});
         });
     }
     Outcome fetch(platform::HttpSession& on, HttpRequest request) {
@@ -115,9 +120,9 @@ TEST_F(CurlHttpSessionTest, CarriesRequestsAndAnswersIntactOverOneConnection) {
     post.headers = {{"Authorization", "Bearer s3cret"}, {"Content-Type", "application/json"}};
     const Outcome echoed = fetch(*session, post);
     EXPECT_EQ(status(echoed), 201) << failure(echoed);
-    EXPECT_EQ(echoed.body, "got " + body);
+    EXPECT_EQ(echoed.body(), "got " + body);
     EXPECT_NE(echoed.thread, std::this_thread::get_id());
-    EXPECT_EQ(fetch(*session, request("POST", url("/echo"))).body, "got ");
+    EXPECT_EQ(fetch(*session, request("POST", url("/echo"))).body(), "got ");
     EXPECT_EQ(status(fetch(*session, request("GET", url("/moved")))), 302);
 
     const auto requests = seen.waitFor(3);
@@ -133,7 +138,7 @@ TEST_F(CurlHttpSessionTest, CarriesRequestsAndAnswersIntactOverOneConnection) {
 TEST_F(CurlHttpSessionTest, FollowsOnlyTheRedirectsARequestAllowsAndOnlyToHttps) {
     HttpRequest hops = request("GET", url("/hop/5"));
     hops.maxRedirects = 5;
-    EXPECT_EQ(fetch(*session, hops).body, "arrived");
+    EXPECT_EQ(fetch(*session, hops).body(), "arrived");
     hops.url = url("/hop/6");
     EXPECT_NE(failure(fetch(*session, hops)), "<none>");
     hops.url = url("/plain");
@@ -155,7 +160,7 @@ TEST_F(CurlHttpSessionTest, FailuresCarryCurlsDescription) {
     for (const std::string& to : {refused, std::string("http://127.0.0.1:1/")}) {
         const Outcome failed = fetch(*session, request("GET", to));
         EXPECT_NE(failure(failed), "<none>") << to;
-        EXPECT_FALSE(failed.response || failed.body);
+        EXPECT_FALSE(failed.reply());
     }
     EXPECT_TRUE(seen.waitFor(0).empty());
 }
@@ -165,10 +170,10 @@ TEST_F(CurlHttpSessionTest, AnswersAreCappedAt32MiB) {
     const auto sized = [&](std::size_t bytes) {
         return fetch(*session, request("GET", url("/sized?bytes=" + std::to_string(bytes))));
     };
-    EXPECT_EQ(sized(limit).body.value_or("").size(), limit);
+    EXPECT_EQ(sized(limit).body().value_or("").size(), limit);
     const Outcome over = sized(limit + 1);
     EXPECT_NE(failure(over).find("32 MiB"), std::string::npos) << failure(over);
-    EXPECT_FALSE(over.body);
+    EXPECT_FALSE(over.reply());
 }
 
 TEST_F(CurlHttpSessionTest, ACancelledRequestCompletesOnceAsCancelled) {
@@ -181,8 +186,7 @@ TEST_F(CurlHttpSessionTest, ACancelledRequestCompletesOnceAsCancelled) {
     const auto cancelled = outcomes.waitFor(2);
     ASSERT_EQ(cancelled.size(), 2u);
     for (const Outcome& outcome : cancelled) {
-        EXPECT_TRUE(outcome.error && outcome.error->cancelled);
-        EXPECT_FALSE(outcome.body || outcome.response);
+        EXPECT_TRUE(outcome.error() && outcome.error()->cancelled);
         EXPECT_NE(outcome.thread, std::this_thread::get_id());
     }
     // A late cancel changes nothing, and nothing else arrives before the next request's answer.

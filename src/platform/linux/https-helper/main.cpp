@@ -41,7 +41,7 @@ int main() {
     ::signal(SIGPIPE, SIG_IGN);
     const auto session = makeHttpSession(60.0);
     std::mutex tasksMutex;
-    std::map<std::uint64_t, std::shared_ptr<platform::HttpTask>> tasks;
+    std::map<std::uint64_t, std::unique_ptr<platform::HttpTask>> tasks;
 
     std::string buffer;
     std::vector<char> chunk(64 * 1024);
@@ -58,11 +58,8 @@ int main() {
                 std::lock_guard lock(tasksMutex);
                 tasks[id] = session->startDataTask(
                     std::move(start->request),
-                    [id, &tasks, &tasksMutex](std::optional<std::string> body,
-                                              std::optional<platform::HttpResponse> response,
-                                              std::optional<platform::HttpError> error) {
-                        writeFrame(wire::encode(
-                            wire::Done{id, std::move(body), response, std::move(error)}));
+                    [id, &tasks, &tasksMutex](platform::HttpResult result) {
+                        writeFrame(wire::encode(wire::Done{id, std::move(result)}));
                         std::lock_guard lock(tasksMutex);
                         tasks.erase(id);
                     });
