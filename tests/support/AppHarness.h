@@ -33,7 +33,7 @@ class AppHarness {
         statusItem().choose(title, test.queue);
         test.queue.runUntilIdle();
     }
-    void run(double seconds = 0) { test.queue.advance(seconds); }
+    void run(platform::MainQueue::Duration duration = {}) { test.queue.advance(duration); }
 
     TestPlatform test;
     LogCapture log;

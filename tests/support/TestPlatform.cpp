@@ -55,16 +55,15 @@ platform::SecretResult FakeSecretStore::add(const platform::SecretKey& key,
     return {};
 }
 
-platform::SecretResult FakeSecretStore::lookup(const platform::SecretKey& key, std::string& value) {
+platform::SecretLookup FakeSecretStore::lookup(const platform::SecretKey& key) {
     if (const auto f = forced.find("lookup"); f != forced.end()) {
-        return f->second;
+        return {f->second, {}};
     }
     const auto found = secrets.find(name(key));
     if (found == secrets.end()) {
-        return {platform::SecretStatus::NotFound, ""};
+        return {{platform::SecretStatus::NotFound, ""}, {}};
     }
-    value = found->second;
-    return {};
+    return {{}, found->second};
 }
 
 platform::SecretResult FakeSecretStore::remove(const platform::SecretKey& key) {
@@ -148,10 +147,11 @@ platform::Size FakePanel::fittingSize(const std::string& message, const std::str
     return {width, 110};
 }
 
-void FakePanel::fadeTo(double target, double seconds, std::function<void()> done) {
+void FakePanel::fadeTo(double target, std::chrono::milliseconds duration,
+                       std::function<void()> done) {
     const std::uint64_t fade = ++fades_;
     // Not through the queue: a fade ends on time also while a notice holds it.
-    queue_.asyncAfter(seconds, [this, fade, target, done = std::move(done)] {
+    queue_.asyncAfter(duration, [this, fade, target, done = std::move(done)] {
         if (fade != fades_) {
             return;
         }
@@ -184,13 +184,14 @@ std::optional<std::string> FakeDesktop::text() {
     return std::nullopt;
 }
 
-void FakeDesktop::send(platform::Keystroke keystroke) {
+platform::KeystrokeResult FakeDesktop::send(platform::Keystroke keystroke) {
     typed.emplace_back(keystroke, queue_.now());
     if (keystroke == platform::Keystroke::Copy && selection) {
         setText(*selection);
     } else if (keystroke == platform::Keystroke::Paste) {
         pasted.push_back(text().value_or(""));
     }
+    return platform::KeystrokeResult::sent();
 }
 
 std::unique_ptr<platform::ShortcutBinding> FakeDesktop::bind(const platform::Shortcut& shortcut,
@@ -241,18 +242,18 @@ std::optional<std::string> FakeKeyNames::keyName(platform::Key key) {
 std::string FakeKeyNames::modifierGlyph(platform::Modifier modifier) {
     switch (modifier) {
         case platform::Modifier::Control:
-            return "⌘";
+            return "Ctrl+";
         case platform::Modifier::Shift:
-            return "⇧";
+            return "Shift+";
         case platform::Modifier::Alt:
-            return "⌥";
+            return "Alt+";
         case platform::Modifier::Super:
-            return "⌃";
+            return "Super+";
     }
     return {};
 }
 
-std::shared_ptr<platform::HttpTask> FakeHttp::startDataTask(platform::HttpRequest request,
+std::unique_ptr<platform::HttpTask> FakeHttp::startDataTask(platform::HttpRequest request,
                                                             Completion completion) {
     class Task : public platform::HttpTask {
       public:
@@ -263,8 +264,7 @@ std::shared_ptr<platform::HttpTask> FakeHttp::startDataTask(platform::HttpReques
             }
             pending_->cancelled = true;
             pending_->completed = true;
-            pending_->completion(std::nullopt, std::nullopt,
-                                 platform::HttpError{true, "cancelled"});
+            pending_->completion(platform::HttpError{true, "cancelled"});
         }
 
       private:
@@ -272,14 +272,14 @@ std::shared_ptr<platform::HttpTask> FakeHttp::startDataTask(platform::HttpReques
     };
     auto pending = std::make_shared<Pending>(Pending{std::move(request), std::move(completion)});
     requests.push_back(pending);
-    return std::make_shared<Task>(pending);
+    return std::make_unique<Task>(pending);
 }
 
-void FakeHttp::respond(std::size_t index, int status, std::optional<std::string> body) {
+void FakeHttp::respond(std::size_t index, int status, std::string body) {
     Pending& pending = *requests.at(index);
     if (!pending.completed) {
         pending.completed = true;
-        pending.completion(std::move(body), platform::HttpResponse{status}, std::nullopt);
+        pending.completion(platform::HttpReply{status, std::move(body)});
     }
 }
 
@@ -287,7 +287,7 @@ void FakeHttp::fail(std::size_t index, const std::string& description) {
     Pending& pending = *requests.at(index);
     if (!pending.completed) {
         pending.completed = true;
-        pending.completion(std::nullopt, std::nullopt, platform::HttpError{false, description});
+        pending.completion(platform::HttpError{false, description});
     }
 }
 

@@ -44,7 +44,7 @@ class FakeSecretStore : public platform::SecretStore {
     platform::SecretResult replace(const platform::SecretKey& key,
                                    const std::string& value) override;
     platform::SecretResult add(const platform::SecretKey& key, const std::string& value) override;
-    platform::SecretResult lookup(const platform::SecretKey& key, std::string& value) override;
+    platform::SecretLookup lookup(const platform::SecretKey& key) override;
     platform::SecretResult remove(const platform::SecretKey& key) override;
 
     std::optional<std::string> token() const;
@@ -59,7 +59,7 @@ class FakeAlerts : public platform::Alerts {
   public:
     struct Shown {
         platform::AlertRequest request;
-        double time = 0;
+        platform::MainQueue::Duration time{0};
     };
 
     explicit FakeAlerts(TestMainQueue& queue) : queue_(queue) {}
@@ -124,7 +124,8 @@ class FakePanel : public platform::Panel {
     void setOrigin(platform::Point origin) override { frame.origin = origin; }
     void orderFront() override { onScreen = true; }
     void orderOut() override { onScreen = false; }
-    void fadeTo(double alpha, double seconds, std::function<void()> done) override;
+    void fadeTo(double alpha, std::chrono::milliseconds duration,
+                std::function<void()> done) override;
 
     platform::PanelContent content;
     platform::Rect frame;
@@ -185,12 +186,15 @@ class FakeDesktop : public platform::Clipboard,
     platform::Capability availability() override { return clipboardAvailability; }
     std::optional<std::string> text() override;
     void setText(const std::string& text) override { clipboard = {{{kText, text}}, {}}; }
+    void whenTextTaken(platform::PasteWait, TakeDone done) override {
+        done(platform::PasteTake::Taken);
+    }
     void clear() override { clipboard = {}; }
     platform::ClipboardSnapshot snapshot() override { return clipboard; }
     void restore(const platform::ClipboardSnapshot& snapshot) override { clipboard = snapshot; }
 
     platform::Capability permission(bool) override { return keystrokePermission; }
-    void send(platform::Keystroke keystroke) override;
+    platform::KeystrokeResult send(platform::Keystroke keystroke) override;
 
     std::unique_ptr<platform::ShortcutBinding> bind(const platform::Shortcut& shortcut,
                                                     Pressed pressed, Outcome outcome) override;
@@ -200,7 +204,7 @@ class FakeDesktop : public platform::Clipboard,
     std::optional<std::string> selection = "selected text";
     std::vector<std::string> pasted;
     platform::ClipboardSnapshot clipboard;
-    std::vector<std::pair<platform::Keystroke, double>> typed;
+    std::vector<std::pair<platform::Keystroke, platform::MainQueue::Duration>> typed;
     platform::Capability keystrokePermission = platform::Capability::yes();
     platform::Capability clipboardAvailability = platform::Capability::yes();
 
@@ -231,14 +235,17 @@ class FakeHttp : public platform::HttpSession {
         bool cancelled = false;
     };
 
-    std::shared_ptr<platform::HttpTask> startDataTask(platform::HttpRequest request,
+    std::unique_ptr<platform::HttpTask> startDataTask(platform::HttpRequest request,
                                                       Completion completion) override;
-    void respond(std::size_t index, int status, std::optional<std::string> body);
+    void prepare(const std::string& url) override { prepared.push_back(url); }
+    void respond(std::size_t index, int status, std::string body = {});
     void fail(std::size_t index, const std::string& description);
     // The requests to `url`, in order.
     std::vector<std::size_t> to(const std::string& url) const;
 
     std::vector<std::shared_ptr<Pending>> requests;
+    // The URLs a request was announced for.
+    std::vector<std::string> prepared;
 };
 
 // Captures log lines for the lifetime of the object.

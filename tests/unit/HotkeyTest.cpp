@@ -74,7 +74,9 @@ TEST(StoredShortcut, ConvertsBothWaysAndKeepsKeysWithoutAStoredCode) {
 TEST(HotkeyManager, ReadsTheStoredPairUnlessBothZeroOrOutOfRange) {
     const std::int64_t cases[][2] = {{0, 0x0100}, {35, 0},      {65536, 0x0100}, {-1, 0x0100},
                                      {40, -1},    {63, 0x0100}, {0, 0}};
-    const char* expected[] = {"⌘A", "P", "⌘⇧P", "⌘⇧P", "⌘⇧P", "⌘⇧P", "⌘⇧P"};
+    const char* expected[] = {
+        "Ctrl+A",       "P",           "Ctrl+Shift+P", "Ctrl+Shift+P", "Ctrl+Shift+P",
+        "Ctrl+Shift+P", "Ctrl+Shift+P"};
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         AppHarness h;
         h.test.defaults.setInteger("HotkeyCode", cases[i][0]);
@@ -90,10 +92,11 @@ TEST(HotkeyManager, DisplayStringsFollowTheLayout) {
     EXPECT_EQ(
         manager.shortcutDisplayString({platform::keys::P, Modifier::Super | Modifier::Alt |
                                                               Modifier::Shift | Modifier::Control}),
-        "⌘⇧⌥⌃P");
-    EXPECT_EQ(manager.shortcutDisplayString({kSpace, Modifier::Alt | Modifier::Super}), "⌥⌃ ");
+        "Ctrl+Shift+Alt+Super+P");
+    EXPECT_EQ(manager.shortcutDisplayString({kSpace, Modifier::Alt | Modifier::Super}),
+              "Alt+Super+ ");
     EXPECT_EQ(manager.shortcutDisplayString({Key{39}, {}}), "SS");  // Unicode upper case
-    EXPECT_EQ(manager.shortcutDisplayString({Key{105}, Modifier::Control}), "⌘?(123)");
+    EXPECT_EQ(manager.shortcutDisplayString({Key{105}, Modifier::Control}), "Ctrl+?(123)");
 }
 
 TEST(HotkeyManager, ATakenShortcutWarnsAndASystemNameIsShown) {
@@ -103,7 +106,7 @@ TEST(HotkeyManager, ATakenShortcutWarnsAndASystemNameIsShown) {
     EXPECT_TRUE(h.log.contains("Failed to register hotkey: -9878"));
     ASSERT_EQ(h.test.alerts.titles(), std::vector<std::string>{"Hotkey Error"});
     EXPECT_EQ(h.test.alerts.shown[0].request.message,
-              "Could not register global hotkey (⌘⇧P). Another app might be using it.");
+              "Could not register global hotkey (Ctrl+Shift+P). Another app might be using it.");
     EXPECT_EQ(h.test.alerts.shown[0].request.style, platform::AlertStyle::Critical);
 
     AppHarness portal;
@@ -136,7 +139,7 @@ TEST_F(ShortcutEditorTest, RecordsOnlyCompleteCombinations) {
     EXPECT_EQ(window->title, "Edit Shortcut");
     EXPECT_EQ(window->frame, (platform::Rect{{560, 337.5}, {320, 200}}));
     EXPECT_TRUE(window->floating && window->visible);
-    EXPECT_EQ(view->currentShortcutDisplay(), "⌘⇧P");
+    EXPECT_EQ(view->currentShortcutDisplay(), "Ctrl+Shift+P");
     EXPECT_FALSE(press(kK, Modifier::Control)) << "not recording: keys pass through";
 
     view->startRecording();
@@ -147,7 +150,7 @@ TEST_F(ShortcutEditorTest, RecordsOnlyCompleteCombinations) {
     EXPECT_TRUE(view->isRecording());
     EXPECT_TRUE(press(kK, Modifier::Shift | Modifier::Control));
     EXPECT_FALSE(view->isRecording());
-    EXPECT_EQ(view->currentShortcutDisplay(), "⌘⇧K");
+    EXPECT_EQ(view->currentShortcutDisplay(), "Ctrl+Shift+K");
 
     // Escape, bare or with a modifier, stops recording and keeps what was captured.
     view->startRecording();

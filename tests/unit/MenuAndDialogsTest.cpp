@@ -132,7 +132,7 @@ TEST(About, ShowsStyleAndShortcutAndOpensTheSites) {
     }
     const auto& about = h.test.alerts.shown[0].request;
     EXPECT_EQ(about.title, "About Velmora");
-    EXPECT_EQ(about.message, "Velmora\n\nCurrent style: Concise\nShortcut: ⌘⇧P");
+    EXPECT_EQ(about.message, "Velmora\n\nCurrent style: Concise\nShortcut: Ctrl+Shift+P");
     EXPECT_EQ(about.buttons, (std::vector<std::string>{"Visit Website", "Privacy Policy", "OK"}));
     EXPECT_EQ(h.test.application.opened,
               (std::vector<std::string>{"https://www.test", "https://www.test/privacy"}));

@@ -7,6 +7,8 @@
 namespace velmora {
 namespace {
 
+using namespace std::chrono_literals;
+
 using platform::AlertStyle;
 using platform::Keystroke;
 using Formats = std::vector<std::pair<std::string, std::string>>;
@@ -24,11 +26,11 @@ class RewriteWorkflowTest : public ::testing::Test {
     nlohmann::json sent() const {
         return nlohmann::json::parse(*t.http.requests.at(chats().back())->request.body);
     }
-    void trigger(double thenRun = 0.3) {
+    void trigger(platform::MainQueue::Duration thenRun = 300ms) {
         d.press();
         h.run(thenRun);
     }
-    void respond(int status, const std::string& body, double thenRun = 1.0) {
+    void respond(int status, const std::string& body, platform::MainQueue::Duration thenRun = 1s) {
         t.http.respond(chats().back(), status, body);
         h.run(thenRun);
     }
@@ -57,20 +59,20 @@ TEST_F(RewriteWorkflowTest, SuccessfulRewriteFollowsItsTimeline) {
     EXPECT_EQ(t.windows.panel->content.symbol, "sparkles");
     ASSERT_EQ(d.typed.size(), 1u);
     EXPECT_EQ(d.typed[0].first, Keystroke::Copy);
-    const double copied = d.typed[0].second;
+    const auto copied = d.typed[0].second;
 
     // Read 0.05 s + 0.15 s after the copy; the first frame 0.5 s after sending, not before.
-    h.run(copied + 0.199 - t.queue.now());
+    t.queue.advanceTo(copied + 199ms);
     EXPECT_TRUE(chats().empty());
-    h.run(0.002);
+    h.run(2ms);
     ASSERT_EQ(chats().size(), 1u);
-    const double sentAt = t.queue.now();
+    const auto sentAt = t.queue.now();
     const std::size_t icons = h.statusItem().images.size();
-    h.run(0.49);
+    h.run(490ms);
     EXPECT_EQ(h.statusItem().images.size(), icons);
-    h.run(0.02);
+    h.run(20ms);
     EXPECT_EQ(h.statusItem().images.back(), "circle.dotted");
-    h.run(1.0);
+    h.run(1s);
     EXPECT_EQ(h.statusItem().images.back(), "circle.dotted.circle.fill");
 
     const auto& request = t.http.requests[chats()[0]]->request;
@@ -89,11 +91,11 @@ TEST_F(RewriteWorkflowTest, SuccessfulRewriteFollowsItsTimeline) {
     EXPECT_EQ(d.typed[1].first, Keystroke::Paste);
     EXPECT_EQ(d.pasted, std::vector<std::string>{"rewritten"});
     // The clipboard comes back 0.1 s after the paste's completion, 0.15 s after the paste.
-    h.run(d.typed[1].second + 0.149 - t.queue.now());
+    t.queue.advanceTo(d.typed[1].second + 149ms);
     EXPECT_EQ(d.text(), "rewritten");
-    h.run(0.002);
+    h.run(2ms);
     EXPECT_EQ(d.clipboard.formats, earlier);
-    h.run(0.3);
+    h.run(300ms);
     EXPECT_FALSE(t.windows.panel->onScreen);
     EXPECT_TRUE(t.alerts.shown.empty());
     EXPECT_EQ(
@@ -111,8 +113,8 @@ TEST_F(RewriteWorkflowTest, SuccessfulRewriteFollowsItsTimeline) {
 
 TEST_F(RewriteWorkflowTest, SecondTriggerCancelsWhileCopyingAndWhileWaiting) {
     h.launchSignedIn();
-    trigger(0.1);
-    trigger(0.5);
+    trigger(100ms);
+    trigger(500ms);
     EXPECT_TRUE(h.log.contains("Aborting current text processing..."));
     EXPECT_TRUE(h.log.contains("Processing was cancelled during copy operation."));
     EXPECT_TRUE(chats().empty());
@@ -120,9 +122,9 @@ TEST_F(RewriteWorkflowTest, SecondTriggerCancelsWhileCopyingAndWhileWaiting) {
     expectAlert(0, "Processing Cancelled", "Previous text processing was cancelled.",
                 AlertStyle::Informational);
 
-    trigger(0.8);  // the third trigger starts a new rewrite
+    trigger(800ms);  // the third trigger starts a new rewrite
     EXPECT_EQ(h.statusItem().images.back(), "circle.dotted");
-    trigger(1.0);
+    trigger(1s);
     EXPECT_TRUE(t.http.requests[chats()[0]]->cancelled);
     EXPECT_EQ(h.statusItem().images.back(), "AppIcon");
     EXPECT_FALSE(t.windows.panel->onScreen);
@@ -138,7 +140,7 @@ TEST_F(RewriteWorkflowTest, AnAnswerArrivingWithTheCancellingPressIsDropped) {
     // The answer arrives while the press that cancels waits to run.
     d.press();
     t.http.respond(chats()[0], 200, R"({"response":"late answer"})");
-    h.run(1.0);
+    h.run(1s);
     EXPECT_TRUE(h.log.contains("Aborting current text processing..."));
     EXPECT_TRUE(d.pasted.empty());
     EXPECT_EQ(d.clipboard.formats, earlier);
@@ -148,7 +150,7 @@ TEST_F(RewriteWorkflowTest, AnAnswerArrivingWithTheCancellingPressIsDropped) {
 TEST_F(RewriteWorkflowTest, NothingSelectedSendsNothing) {
     h.launchSignedIn();
     d.selection.reset();
-    trigger(1.0);
+    trigger(1s);
     EXPECT_TRUE(chats().empty()) << "the earlier clipboard text is not the selection";
     EXPECT_TRUE(h.log.contains("Failed to copy text or no text selected."));
     expectAlert(0, "No Text Selected",
@@ -158,16 +160,17 @@ TEST_F(RewriteWorkflowTest, NothingSelectedSendsNothing) {
     EXPECT_FALSE(t.windows.panel->onScreen);
 
     d.clipboard = {};
-    trigger(1.0);
+    trigger(1s);
     EXPECT_TRUE(d.clipboard.empty()) << "an empty clipboard ends empty";
 }
 
 TEST_F(RewriteWorkflowTest, AnswersThatCannotBePastedRestoreTheClipboard) {
     h.launchSignedIn();
+    // An answer is an answer whatever words it holds.
     trigger();
     respond(200, R"({"response":"the order was cancelled"})");
-    EXPECT_TRUE(h.log.contains("API request was cancelled."));
-    EXPECT_TRUE(t.alerts.shown.empty());
+    EXPECT_EQ(d.pasted, std::vector<std::string>{"the order was cancelled"});
+    d.pasted.clear();
 
     trigger();
     respond(200, R"({"response":"  \n "})");
@@ -175,8 +178,9 @@ TEST_F(RewriteWorkflowTest, AnswersThatCannotBePastedRestoreTheClipboard) {
                 AlertStyle::Critical);
 
     trigger();
-    respond(500, "oops");
-    expectAlert(1, "Processing Error", "Failed to process text. [Error: HTTP 500] - Details: oops",
+    respond(500, "token 401");
+    expectAlert(1, "Processing Error",
+                "Failed to process text. [Error: HTTP 500] - Details: token 401",
                 AlertStyle::Critical);
     EXPECT_TRUE(d.pasted.empty());
     EXPECT_EQ(d.clipboard.formats, earlier);
@@ -245,7 +249,7 @@ TEST_F(RewriteWorkflowTest, PressesWhileANoticeIsOpenAreDropped) {
     t.alerts.whileShown = [this] { d.press(); };
     trigger();  // signed out: a notice, and a press while it is open
     t.alerts.whileShown = nullptr;
-    h.run(1.0);
+    h.run(1s);
     EXPECT_TRUE(h.log.contains("HotkeyManager: ignored, a Velmora notice or dialog is open."));
     EXPECT_EQ(t.alerts.titles(), std::vector<std::string>{"Not Signed In"});
 }
@@ -254,7 +258,7 @@ TEST_F(RewriteWorkflowTest, ARewriteStartedWhileTheLastOneRestoresKeepsTheUsersC
     h.launchSignedIn();
     trigger();
     t.http.respond(chats()[0], 200, R"({"response":"first"})");
-    h.run(0.11);  // pasted; its restore is still to come
+    h.run(110ms);  // pasted; its restore is still to come
     ASSERT_EQ(d.pasted, std::vector<std::string>{"first"});
     d.selection = "second selection";
     trigger();
@@ -266,12 +270,12 @@ TEST_F(RewriteWorkflowTest, ARewriteStartedWhileTheLastOneRestoresKeepsTheUsersC
 
 TEST_F(RewriteWorkflowTest, TerminatingDuringARewriteStopsIt) {
     h.launchSignedIn();
-    trigger(0.8);
+    trigger(800ms);
     h.app.willTerminate();
     EXPECT_TRUE(t.http.requests[chats()[0]]->cancelled);
     EXPECT_EQ(h.statusItem().images.back(), "AppIcon");
     const std::size_t icons = h.statusItem().images.size();
-    h.run(2.0);
+    h.run(2s);
     EXPECT_FALSE(t.windows.panel->onScreen);
     for (std::size_t i = icons; i < h.statusItem().images.size(); ++i) {
         EXPECT_EQ(h.statusItem().images[i], "AppIcon") << "no animation frame after termination";

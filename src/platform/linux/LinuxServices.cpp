@@ -34,6 +34,9 @@ class NoClipboard : public platform::Clipboard {
     platform::Capability availability() override { return platform::Capability::no(explanation_); }
     std::optional<std::string> text() override { return std::nullopt; }
     void setText(const std::string&) override {}
+    void whenTextTaken(platform::PasteWait, TakeDone done) override {
+        done(platform::PasteTake::NotTaken);
+    }
     void clear() override {}
     platform::ClipboardSnapshot snapshot() override { return {}; }
     void restore(const platform::ClipboardSnapshot&) override {}

@@ -34,6 +34,9 @@ class X11Clipboard : public platform::Clipboard {
     // These return once the server has made Velmora the owner: a paste keystroke sent afterwards
     // reaches the target after the change.
     void setText(const std::string& text) override;
+    void whenTextTaken(platform::PasteWait, TakeDone done) override {
+        done(platform::PasteTake::Taken);
+    }
     void clear() override;
     platform::ClipboardSnapshot snapshot() override;
     void restore(const platform::ClipboardSnapshot& snapshot) override;

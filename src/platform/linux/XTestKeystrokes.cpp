@@ -164,10 +164,10 @@ platform::Capability XTestKeystrokes::permission(bool) {
     return platform::Capability::yes();
 }
 
-void XTestKeystrokes::send(platform::Keystroke keystroke) {
+platform::KeystrokeResult XTestKeystrokes::send(platform::Keystroke keystroke) {
     Display* display = connection_->display();
     if (display == nullptr) {
-        return;
+        return platform::KeystrokeResult::failed(permission(false).explanation);
     }
     const bool copy = keystroke == platform::Keystroke::Copy;
     switch (terminals_.focusedStyle(display)) {
@@ -183,21 +183,22 @@ void XTestKeystrokes::send(platform::Keystroke keystroke) {
     // The terminal's selection is PRIMARY already: copying is taking it to the clipboard, and
     // pasting is offering the clipboard's text as PRIMARY to Shift+Insert.
     if (clipboard_ == nullptr) {
-        return;
+        return platform::KeystrokeResult::failed("The X11 clipboard is not available.");
     }
     if (copy) {
         if (const auto text = clipboard_->primaryText()) {
             clipboard_->setText(*text);
         }
-        return;
+        return platform::KeystrokeResult::sent();
     }
     if (const auto text = clipboard_->text()) {
         clipboard_->setPrimaryText(*text);
     }
-    press(display, {kInsert, Modifier::Shift});
+    return press(display, {kInsert, Modifier::Shift});
 }
 
-void XTestKeystrokes::press(Display* display, const platform::Shortcut& chord) {
+platform::KeystrokeResult XTestKeystrokes::press(Display* display,
+                                                 const platform::Shortcut& chord) {
     const KeyCode key = static_cast<KeyCode>(chord.key.position + kXKeycodeOffset);
     const KeyCodes modifiers = modifierKeys(display, chord.modifiers);
     ReleaseWatch releases(display);
@@ -225,6 +226,7 @@ void XTestKeystrokes::press(Display* display, const platform::Shortcut& chord) {
     }
     fake(display, held, true);
     XSync(display, False);
+    return platform::KeystrokeResult::sent();
 }
 
 }  // namespace velmora::desktop

@@ -23,10 +23,10 @@ class XTestKeystrokes : public platform::Keystrokes {
                     TerminalWindows terminals);
 
     platform::Capability permission(bool mayAsk) override;
-    void send(platform::Keystroke keystroke) override;
+    platform::KeystrokeResult send(platform::Keystroke keystroke) override;
 
   private:
-    void press(Display* display, const platform::Shortcut& chord);
+    platform::KeystrokeResult press(Display* display, const platform::Shortcut& chord);
 
     std::shared_ptr<X11Connection> connection_;
     X11Clipboard* clipboard_;

@@ -88,22 +88,30 @@ Capability PortalKeystrokes::permission(bool mayAsk) {
     }
 }
 
-void PortalKeystrokes::send(platform::Keystroke keystroke) {
+platform::KeystrokeResult PortalKeystrokes::send(platform::Keystroke keystroke) {
     if (state_ != State::Started) {
         logLine("Remote desktop portal: no session; keystroke not sent.");
-        return;
+        return platform::KeystrokeResult::failed("The desktop's remote control session has ended.");
     }
     const int key =
         (keystroke == platform::Keystroke::Copy ? platform::keys::C : platform::keys::V).position;
-    if (sendKey(kKeyLeftCtrl, true) && sendKey(key, true)) {
+    std::optional<std::string> error = sendKey(kKeyLeftCtrl, true);
+    if (!error) {
+        error = sendKey(key, true);
+    }
+    if (!error) {
         std::this_thread::sleep_for(kKeyHold);
     }
     // Released whatever happened, so no key is left held down.
-    sendKey(key, false);
-    sendKey(kKeyLeftCtrl, false);
+    const auto keyUp = sendKey(key, false);
+    const auto controlUp = sendKey(kKeyLeftCtrl, false);
+    if (const auto failed = error ? error : keyUp ? keyUp : controlUp) {
+        return platform::KeystrokeResult::failed(*failed);
+    }
+    return platform::KeystrokeResult::sent();
 }
 
-bool PortalKeystrokes::sendKey(int code, bool down) {
+std::optional<std::string> PortalKeystrokes::sendKey(int code, bool down) {
     QDBusMessage message =
         QDBusMessage::createMethodCall(QLatin1String(kPortalService), QLatin1String(kPortalPath),
                                        kInterface, QStringLiteral("NotifyKeyboardKeycode"));
@@ -112,10 +120,11 @@ bool PortalKeystrokes::sendKey(int code, bool down) {
     const QDBusMessage reply =
         QDBusConnection::sessionBus().call(message, QDBus::Block, kKeyCallTimeoutMs);
     if (reply.type() == QDBusMessage::ErrorMessage) {
-        logLine("Remote desktop portal: key not sent: " + reply.errorMessage().toStdString());
-        return false;
+        const std::string error = reply.errorMessage().toStdString();
+        logLine("Remote desktop portal: key not sent: " + forLog(error));
+        return error;
     }
-    return true;
+    return std::nullopt;
 }
 
 void PortalKeystrokes::start() {

@@ -2,6 +2,8 @@
 
 #include <QObject>
 #include <QString>
+#include <optional>
+#include <string>
 
 #include "platform/Keystrokes.h"
 
@@ -20,7 +22,7 @@ class PortalKeystrokes : public QObject, public platform::Keystrokes {
     ~PortalKeystrokes() override;
 
     platform::Capability permission(bool mayAsk) override;
-    void send(platform::Keystroke keystroke) override;
+    platform::KeystrokeResult send(platform::Keystroke keystroke) override;
 
   private slots:
     void onSessionClosed();
@@ -36,7 +38,8 @@ class PortalKeystrokes : public QObject, public platform::Keystrokes {
     void watchSession(bool watch);
     void endSession();
     void waitForStart();
-    bool sendKey(int code, bool down);
+    // The portal's error, or none once the key went out.
+    std::optional<std::string> sendKey(int code, bool down);
 
     State state_ = State::Idle;
     QString session_;

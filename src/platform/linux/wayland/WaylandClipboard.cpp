@@ -133,6 +133,9 @@ class WaylandClipboard final : public platform::Clipboard {
     platform::Capability availability() override;
     std::optional<std::string> text() override;
     void setText(const std::string& text) override;
+    void whenTextTaken(platform::PasteWait, TakeDone done) override {
+        done(platform::PasteTake::Taken);
+    }
     void clear() override;
     platform::ClipboardSnapshot snapshot() override;
     void restore(const platform::ClipboardSnapshot& snapshot) override;

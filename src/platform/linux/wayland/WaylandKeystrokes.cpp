@@ -67,9 +67,9 @@ class WaylandKeystrokes final : public platform::Keystrokes {
             "The Wayland compositor did not let Velmora type. Restart Velmora to try again.");
     }
 
-    void send(platform::Keystroke keystroke) override {
-        if (!permission(false).available) {
-            return;
+    platform::KeystrokeResult send(platform::Keystroke keystroke) override {
+        if (const auto allowed = permission(false); !allowed.available) {
+            return platform::KeystrokeResult::failed(allowed.explanation);
         }
         std::this_thread::sleep_until(readyAt_);
         const std::uint32_t key =
@@ -87,7 +87,11 @@ class WaylandKeystrokes final : public platform::Keystrokes {
         press(control, false);
         zwp_virtual_keyboard_v1_modifiers(keyboard_, 0, 0, 0, 0);
         // Back once the compositor has passed the key-up on.
-        connection_->roundtrip();
+        if (!connection_->roundtrip()) {
+            return platform::KeystrokeResult::failed(
+                "The connection to the Wayland compositor was lost.");
+        }
+        return platform::KeystrokeResult::sent();
     }
 
   private:
