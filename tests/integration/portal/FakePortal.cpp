@@ -73,7 +73,22 @@ class FakePortal::Object : public QDBusVirtualObject {
             }
             respond(script.startCode, results);
         } else if (method == "NotifyKeyboardKeycode") {
-            record.keys << qMakePair(args[2].toInt(), args[3].toUInt());
+            const int code = args[2].toInt();
+            const bool down = args[3].toUInt() == 1;
+            fake_.userActs(code != 0);
+            const auto now = std::chrono::steady_clock::now();
+            if (script.refusesAllKeys ||
+                (script.refusesOthersKeys && !down && !fake_.ours_.contains(code))) {
+                bus.send(call.createErrorReply(QDBusError::Failed, "Invalid key event"));
+                return true;
+            }
+            if (!fake_.firstKey_) {
+                fake_.firstKey_ = now;
+            }
+            if (!script.refusesOthersKeys ||
+                now > *fake_.firstKey_ + std::chrono::milliseconds(100)) {
+                fake_.key(code, down, true);
+            }
             bus.send(call.createReply());
         } else {
             return false;
@@ -105,9 +120,55 @@ FakePortal::~FakePortal() {
     thread_.wait();
 }
 
+void FakePortal::userActs(bool typing) {
+    const auto now = std::chrono::steady_clock::now();
+    if (typing && !userLetsGo_) {
+        userLetsGo_ = now + std::chrono::milliseconds(300);
+        for (const int held : script_.userHolds) {
+            key(held, true, false);
+        }
+    } else if (userLetsGo_ && now >= *userLetsGo_) {
+        userLetsGo_ = std::chrono::steady_clock::time_point::max();
+        for (const int held : script_.userHolds) {
+            key(held, false, false);
+        }
+    }
+}
+
+void FakePortal::key(int code, bool down, bool ours) {
+    if (ours) {
+        down ? void(ours_ << code) : void(ours_.removeOne(code));
+    }
+    down_[code] = std::max(0, down_[code] + (down ? 1 : -1));
+    static const QMap<int, QString> modifiers{{29, "Ctrl"},   {97, "Ctrl"},  {42, "Shift"},
+                                              {54, "Shift"},  {56, "Alt"},   {100, "Alt"},
+                                              {125, "Super"}, {126, "Super"}};
+    if (down && code != 0 && !modifiers.contains(code)) {
+        QStringList chord;
+        for (auto it = modifiers.begin(); it != modifiers.end(); ++it) {
+            if (down_.value(it.key()) > 0 && !chord.contains(it.value())) {
+                chord << it.value();
+            }
+        }
+        chord.sort();
+        record_.typed << (chord << QString(code == 46 ? "C" : code == 47 ? "V" : "?")).join('+');
+    }
+}
+
 FakePortal::Record FakePortal::record() {
     std::lock_guard lock(mutex_);
-    return record_;
+    // By the time anyone looks, the user has let go.
+    if (userLetsGo_ && *userLetsGo_ != std::chrono::steady_clock::time_point::max()) {
+        userLetsGo_ = std::chrono::steady_clock::time_point::min();
+        userActs(false);
+    }
+    Record record = record_;
+    for (auto it = down_.begin(); it != down_.end(); ++it) {
+        if (it.value() > 0) {
+            record.held << it.key();
+        }
+    }
+    return record;
 }
 
 void FakePortal::press(int repeats) {

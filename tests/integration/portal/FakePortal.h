@@ -2,16 +2,21 @@
 
 #include <QDBusConnection>
 #include <QList>
+#include <QMap>
 #include <QPair>
 #include <QString>
 #include <QThread>
 #include <QVariantMap>
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 // A desktop portal on the session bus, serving GlobalShortcuts and RemoteDesktop from a thread of
 // its own, so the code under test may make blocking calls to it. Each call is answered with the
-// scripted Response code; what the program asked for is recorded.
+// scripted Response code; what the program asked for is recorded. Its keyboard joins a desktop's
+// one keyboard state, where the user may still hold keys: the record says which chords the
+// focused application received.
 class FakePortal {
   public:
     struct Script {
@@ -21,11 +26,18 @@ class FakePortal {
         uint version = 1;  // RemoteDesktop's
         QString triggerDescription = QStringLiteral("Ctrl+Shift+P");
         QString restoreToken;  // handed out by Start from version 2 on
+        // Keys the user holds when the program's first key comes, and lets go 0.3 s later.
+        QList<int> userHolds;
+        // As mutter: a key release this keyboard did not press is refused (else, as KWin, it
+        // releases the key whoever holds it), and the keys of its first 0.1 s are lost.
+        bool refusesOthersKeys = false;
+        bool refusesAllKeys = false;
     };
     struct Record {
         QString preferredTrigger;
         QVariantMap selectOptions;     // of the last SelectDevices
-        QList<QPair<int, uint>> keys;  // keycode, pressed
+        QStringList typed;             // each key but a modifier, with the modifiers held: "Ctrl+C"
+        QList<int> held;               // keys down now, the user's included
         QStringList shortcutSessions;  // in order of creation
         QStringList openSessions;
     };
@@ -42,8 +54,16 @@ class FakePortal {
     class Object;
     friend class Object;
 
+    // The user takes hold of their keys when the program starts typing, and lets go later.
+    void userActs(bool typing);
+    void key(int code, bool down, bool ours);
+
     std::mutex mutex_;
     Script script_;
+    QMap<int, int> down_;  // how many keyboards hold each key
+    QList<int> ours_;      // the keys the program's keyboard holds
+    std::optional<std::chrono::steady_clock::time_point> userLetsGo_;
+    std::optional<std::chrono::steady_clock::time_point> firstKey_;
     Record record_;
     QThread thread_;
     std::unique_ptr<Object> object_;

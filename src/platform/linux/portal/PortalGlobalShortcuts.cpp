@@ -1,6 +1,5 @@
 #include "platform/linux/portal/PortalGlobalShortcuts.h"
 
-#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
@@ -9,6 +8,7 @@
 
 #include "base/Log.h"
 #include "platform/linux/portal/CommandShortcut.h"
+#include "platform/linux/portal/PortalReplies.h"
 #include "platform/linux/portal/PortalRequest.h"
 #include "platform/linux/portal/PortalTrigger.h"
 
@@ -25,22 +25,6 @@ const QString kInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcut
 const QString kShortcutId = QStringLiteral("rewrite");
 // Longer than the keyboard's repeat delay: KWin repeats Activated 0.6 s after the press.
 constexpr int kHeldExpiryMs = 1500;
-
-std::optional<std::string> triggerDescription(const QVariantMap& results) {
-    const QVariant value = results.value(QStringLiteral("shortcuts"));
-    if (!value.canConvert<QDBusArgument>()) {
-        return std::nullopt;
-    }
-    const auto shortcuts = qdbus_cast<PortalShortcuts>(value.value<QDBusArgument>());
-    for (const auto& [id, properties] : shortcuts) {
-        const QString description =
-            properties.value(QStringLiteral("trigger_description")).toString();
-        if (id == kShortcutId && !description.isEmpty()) {
-            return description.toStdString();
-        }
-    }
-    return std::nullopt;
-}
 
 std::string failureReason(const PortalResponse& response) {
     if (response.noPortal()) {
@@ -100,9 +84,7 @@ class PortalGlobalShortcuts::Binding : public QObject, public platform::Shortcut
 
   private:
     bool isOurs(const QDBusMessage& message) const {
-        const QVariantList args = message.arguments();
-        return args.size() >= 2 && !session_.isEmpty() && pathResult(args[0]) == session_ &&
-               args[1].toString() == kShortcutId;
+        return isShortcutSignal(plainDBusValues(message.arguments()), session_, kShortcutId);
     }
 
     void createSession() {
@@ -111,16 +93,15 @@ class PortalGlobalShortcuts::Binding : public QObject, public platform::Shortcut
         const QVariantMap options{
             {QStringLiteral("session_handle_token"), QStringLiteral("velmora")},
             {QStringLiteral("shortcuts"), QVariant::fromValue(shortcuts())}};
-        PortalRequest::call(
-            this, kInterface, QStringLiteral("CreateSession"), {options},
-            [this](const PortalResponse& response) {
-                if (!response.ok()) {
-                    fail(response);
-                    return;
-                }
-                session_ = pathResult(response.results.value(QStringLiteral("session_handle")));
-                bindShortcut();
-            });
+        PortalRequest::call(this, kInterface, QStringLiteral("CreateSession"), {options},
+                            [this](const PortalResponse& response) {
+                                if (!response.ok()) {
+                                    fail(response);
+                                    return;
+                                }
+                                session_ = sessionHandle(response.results);
+                                bindShortcut();
+                            });
     }
 
     PortalShortcuts shortcuts() const {
@@ -148,7 +129,7 @@ class PortalGlobalShortcuts::Binding : public QObject, public platform::Shortcut
                     createSession();
                     return;
                 }
-                report({BindStatus::Bound, {}, triggerDescription(response.results)});
+                report({BindStatus::Bound, {}, boundTrigger(response.results, kShortcutId)});
             });
     }
 

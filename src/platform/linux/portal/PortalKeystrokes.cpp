@@ -15,6 +15,7 @@
 
 #include "base/Log.h"
 #include "platform/Keys.h"
+#include "platform/linux/portal/PortalReplies.h"
 #include "platform/linux/portal/PortalRequest.h"
 
 namespace velmora::desktop {
@@ -32,12 +33,23 @@ constexpr uint kFirstVersionWithRestore = 2;
 
 // Key positions are Linux input key codes, which the portal takes as they are.
 constexpr int kKeyLeftCtrl = platform::keys::LeftControl.position;
+// Every modifier key but Control: Shift, Alt and Super, left and right.
+constexpr int kOtherModifierKeys[] = {42, 54, 56, 100, 125, 126};
+// KEY_RESERVED: a key that types nothing and that no layout maps.
+constexpr int kNoKey = 0;
 
 // Long enough for a desktop that starts the session without asking; one that shows a dialog
 // gets its answer later, and the user is told to answer it meanwhile.
 constexpr int kStartWaitMs = 3000;
 constexpr int kKeyCallTimeoutMs = 2000;
 constexpr auto kKeyHold = std::chrono::milliseconds(10);
+// mutter drops the keys a new remote keyboard sends while it sets the keyboard up, which its
+// first key starts: this long after a key that types nothing, the next ones arrive.
+constexpr auto kNewKeyboardSettle = std::chrono::milliseconds(200);
+// Where the user's keys cannot be lifted, how long the copy waits after the shortcut's press for
+// the user to let go of it: a press as people make one, the key held about 0.3 s and the
+// modifiers let go just after it, is over by then.
+constexpr auto kShortcutLetGo = std::chrono::milliseconds(500);
 
 // Velmora's own settings, where the rest of the program keeps its preferences.
 std::unique_ptr<QSettings> openSettings() {
@@ -93,6 +105,11 @@ platform::KeystrokeResult PortalKeystrokes::send(platform::Keystroke keystroke) 
         logLine("Remote desktop portal: no session; keystroke not sent.");
         return platform::KeystrokeResult::failed("The desktop's remote control session has ended.");
     }
+    std::this_thread::sleep_until(readyAt_);
+    liftOtherModifiers();
+    if (!liftable_ && keystroke == platform::Keystroke::Copy) {
+        std::this_thread::sleep_for(kShortcutLetGo);
+    }
     const int key =
         (keystroke == platform::Keystroke::Copy ? platform::keys::C : platform::keys::V).position;
     std::optional<std::string> error = sendKey(kKeyLeftCtrl, true);
@@ -106,9 +123,28 @@ platform::KeystrokeResult PortalKeystrokes::send(platform::Keystroke keystroke) 
     const auto keyUp = sendKey(key, false);
     const auto controlUp = sendKey(kKeyLeftCtrl, false);
     if (const auto failed = error ? error : keyUp ? keyUp : controlUp) {
+        logLine("Remote desktop portal: key not sent: " + forLog(*failed));
         return platform::KeystrokeResult::failed(*failed);
     }
     return platform::KeystrokeResult::sent();
+}
+
+// The desktop keeps one keyboard state for all its keyboards: a modifier the user still holds
+// from the shortcut would join the chord. KWin lets this keyboard release it (the user's own
+// release then changes nothing); mutter refuses the release of a key this keyboard did not press.
+void PortalKeystrokes::liftOtherModifiers() {
+    for (const int key : kOtherModifierKeys) {
+        if (!liftable_) {
+            return;
+        }
+        if (const auto refused = sendKey(key, false)) {
+            liftable_ = false;
+            logLine(
+                "Remote desktop portal: the desktop does not let Velmora release the user's "
+                "keys (" +
+                forLog(*refused) + "); the copy waits for the shortcut to be let go instead.");
+        }
+    }
 }
 
 std::optional<std::string> PortalKeystrokes::sendKey(int code, bool down) {
@@ -120,9 +156,7 @@ std::optional<std::string> PortalKeystrokes::sendKey(int code, bool down) {
     const QDBusMessage reply =
         QDBusConnection::sessionBus().call(message, QDBus::Block, kKeyCallTimeoutMs);
     if (reply.type() == QDBusMessage::ErrorMessage) {
-        const std::string error = reply.errorMessage().toStdString();
-        logLine("Remote desktop portal: key not sent: " + forLog(error));
-        return error;
+        return reply.errorMessage().toStdString();
     }
     return std::nullopt;
 }
@@ -150,17 +184,16 @@ void PortalKeystrokes::start() {
 
 void PortalKeystrokes::createSession(uint version) {
     const QVariantMap options{{QStringLiteral("session_handle_token"), PortalRequest::newToken()}};
-    PortalRequest::call(
-        this, kInterface, QStringLiteral("CreateSession"), {options},
-        [this, version](const PortalResponse& response) {
-            if (!response.ok()) {
-                finish(response.noPortal() ? State::NoPortal : State::Failed);
-                return;
-            }
-            session_ = pathResult(response.results.value(QStringLiteral("session_handle")));
-            watchSession(true);
-            selectDevices(version);
-        });
+    PortalRequest::call(this, kInterface, QStringLiteral("CreateSession"), {options},
+                        [this, version](const PortalResponse& response) {
+                            if (!response.ok()) {
+                                finish(response.noPortal() ? State::NoPortal : State::Failed);
+                                return;
+                            }
+                            session_ = sessionHandle(response.results);
+                            watchSession(true);
+                            selectDevices(version);
+                        });
 }
 
 void PortalKeystrokes::selectDevices(uint version) {
@@ -184,23 +217,29 @@ void PortalKeystrokes::selectDevices(uint version) {
 }
 
 void PortalKeystrokes::startSession() {
-    PortalRequest::call(
-        this, kInterface, QStringLiteral("Start"),
-        {QVariant::fromValue(QDBusObjectPath(session_)), QString(), QVariantMap()},
-        [this](const PortalResponse& response) {
-            if (!response.ok()) {
-                finish(response.code == 1 ? State::Declined : State::Failed);
-                return;
-            }
-            const QString token =
-                response.results.value(QStringLiteral("restore_token")).toString();
-            if (!token.isEmpty()) {
-                storeRestoreToken(token);
-            }
-            const uint devices =
-                response.results.value(QStringLiteral("devices"), kKeyboardDevice).toUInt();
-            finish((devices & kKeyboardDevice) != 0 ? State::Started : State::Declined);
-        });
+    PortalRequest::call(this, kInterface, QStringLiteral("Start"),
+                        {QVariant::fromValue(QDBusObjectPath(session_)), QString(), QVariantMap()},
+                        [this](const PortalResponse& response) { started(response); });
+}
+
+void PortalKeystrokes::started(const PortalResponse& response) {
+    if (!response.ok()) {
+        finish(response.code == 1 ? State::Declined : State::Failed);
+        return;
+    }
+    const RemoteDesktopGrant grant = remoteDesktopGrant(response.results);
+    if (!grant.restoreToken.isEmpty()) {
+        storeRestoreToken(grant.restoreToken);
+    }
+    if (!grant.keyboard) {
+        finish(State::Declined);
+        return;
+    }
+    // Sets the desktop's new keyboard up before a key of the user's text depends on it.
+    sendKey(kNoKey, true);
+    sendKey(kNoKey, false);
+    readyAt_ = std::chrono::steady_clock::now() + kNewKeyboardSettle;
+    finish(State::Started);
 }
 
 void PortalKeystrokes::finish(State state) {
