@@ -20,6 +20,7 @@
 #include "platform/linux/XTestKeystrokes.h"
 #include "platform/linux/portal/PortalGlobalShortcuts.h"
 #include "platform/linux/portal/PortalKeystrokes.h"
+#include "platform/linux/portal/TriggerRepeats.h"
 #include "platform/linux/wayland/WaylandClipboard.h"
 #include "platform/linux/wayland/WaylandConnection.h"
 #include "platform/linux/wayland/WaylandKeystrokes.h"
@@ -51,14 +52,14 @@ class CommandTriggeredShortcuts : public platform::GlobalShortcuts {
   public:
     CommandTriggeredShortcuts(std::unique_ptr<platform::GlobalShortcuts> backend,
                               QtApplication& application)
-        : backend_(std::move(backend)) {
-        application.setTriggerHandler([this] {
-            if (pressed_) {
-                // `pressed` may end the binding that holds it.
-                const Pressed pressed = pressed_;
-                pressed();
-            }
-        });
+        : backend_(std::move(backend)), repeats_([this] {
+              if (pressed_) {
+                  // `pressed` may end the binding that holds it.
+                  const Pressed pressed = pressed_;
+                  pressed();
+              }
+          }) {
+        application.setTriggerHandler([this] { repeats_.trigger(); });
     }
 
     std::unique_ptr<platform::ShortcutBinding> bind(const platform::Shortcut& shortcut,
@@ -89,6 +90,7 @@ class CommandTriggeredShortcuts : public platform::GlobalShortcuts {
 
     std::unique_ptr<platform::GlobalShortcuts> backend_;
     Pressed pressed_;
+    TriggerRepeats repeats_;
     int lastId_ = 0;
 };
 
