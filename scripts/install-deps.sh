@@ -13,6 +13,9 @@ packages=(
   xvfb xdotool xclip trayer gnome-keyring libsecret-tools dbus-daemon openssl xauth curl
   fonts-dejavu-core
   libwayland-dev libwayland-bin sway wl-clipboard wtype qt6-wayland xterm zenity
+  # KDE Plasma's compositor and portals (the KDE portal is a Qt 5 program), and D-Bus for Python,
+  # which the tests' second keyboard speaks.
+  kwin-wayland xdg-desktop-portal xdg-desktop-portal-kde qtwayland5 python3-dbus python3-gi
 )
 
 missing=()

@@ -1,12 +1,34 @@
 // A small window holding one selected line of text, standing in for the application whose text
-// the user rewrites. Every change of its text is written to the file named on the command line.
+// the user rewrites. Every change of its text is written to the file named on the command line,
+// and every key it receives, with the modifiers held ("C Ctrl"), to the next file if one is named.
 #include <QApplication>
 #include <QFile>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QTextStream>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
+
+class KeyLog : public QObject {
+  public:
+    explicit KeyLog(const char* path) : file_(QString::fromLocal8Bit(path)) {
+        file_.open(QIODevice::Append | QIODevice::Unbuffered);
+    }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            QString held = QKeySequence(key->modifiers().toInt()).toString();
+            held.chop(1);
+            file_.write((QKeySequence(key->key()).toString() + " " + held + "\n").toUtf8());
+        }
+        return false;
+    }
+
+  private:
+    QFile file_;
+};
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -21,6 +43,9 @@ int main(int argc, char** argv) {
     auto* layout = new QVBoxLayout(&window);
     auto* field = new QLineEdit(initialText, &window);
     layout->addWidget(field);
+    if (argc > 3) {
+        field->installEventFilter(new KeyLog(argv[3]));
+    }
     window.resize(480, 80);
     window.move(40, 200);
 

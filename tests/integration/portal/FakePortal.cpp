@@ -50,9 +50,6 @@ class FakePortal::Object : public QDBusVirtualObject {
             const QString session = handlePath(call, "session", options, "session_handle_token");
             if (script.createCode == 0) {
                 record.openSessions << session;
-                if (call.interface().endsWith("GlobalShortcuts")) {
-                    record.shortcutSessions << session;
-                }
             }
             // xdg-desktop-portal sends the handle as a string, not as an object path.
             respond(script.createCode, {{"session_handle", session}});
@@ -76,20 +73,13 @@ class FakePortal::Object : public QDBusVirtualObject {
             const int code = args[2].toInt();
             const bool down = args[3].toUInt() == 1;
             fake_.userActs(code != 0);
-            const auto now = std::chrono::steady_clock::now();
             if (script.refusesAllKeys ||
                 (script.refusesOthersKeys && !down && !fake_.ours_.contains(code))) {
                 bus.send(call.createErrorReply(QDBusError::Failed, "Invalid key event"));
-                return true;
+            } else {
+                fake_.key(code, down);
+                bus.send(call.createReply());
             }
-            if (!fake_.firstKey_) {
-                fake_.firstKey_ = now;
-            }
-            if (!script.refusesOthersKeys ||
-                now > *fake_.firstKey_ + std::chrono::milliseconds(100)) {
-                fake_.key(code, down, true);
-            }
-            bus.send(call.createReply());
         } else {
             return false;
         }
@@ -122,37 +112,36 @@ FakePortal::~FakePortal() {
 
 void FakePortal::userActs(bool typing) {
     const auto now = std::chrono::steady_clock::now();
+    if (!script_.userHoldsShortcut) {
+        return;
+    }
     if (typing && !userLetsGo_) {
         userLetsGo_ = now + std::chrono::milliseconds(300);
-        for (const int held : script_.userHolds) {
-            key(held, true, false);
-        }
+        count(29, true);
+        count(42, true);
     } else if (userLetsGo_ && now >= *userLetsGo_) {
         userLetsGo_ = std::chrono::steady_clock::time_point::max();
-        for (const int held : script_.userHolds) {
-            key(held, false, false);
-        }
+        count(29, false);
+        count(42, false);
     }
 }
 
-void FakePortal::key(int code, bool down, bool ours) {
-    if (ours) {
-        down ? void(ours_ << code) : void(ours_.removeOne(code));
+void FakePortal::key(int code, bool down) {
+    const auto now = std::chrono::steady_clock::now();
+    firstKey_ = firstKey_.value_or(now);
+    if (script_.refusesOthersKeys && now < *firstKey_ + std::chrono::milliseconds(100)) {
+        return;
     }
+    down ? void(ours_ << code) : void(ours_.removeOne(code));
+    count(code, down);
+    if (down && (code == 46 || code == 47)) {
+        record_.typed << QString(down_[29] > 0 ? "Ctrl+" : "") + (down_[42] > 0 ? "Shift+" : "") +
+                             (code == 46 ? "C" : "V");
+    }
+}
+
+void FakePortal::count(int code, bool down) {
     down_[code] = std::max(0, down_[code] + (down ? 1 : -1));
-    static const QMap<int, QString> modifiers{{29, "Ctrl"},   {97, "Ctrl"},  {42, "Shift"},
-                                              {54, "Shift"},  {56, "Alt"},   {100, "Alt"},
-                                              {125, "Super"}, {126, "Super"}};
-    if (down && code != 0 && !modifiers.contains(code)) {
-        QStringList chord;
-        for (auto it = modifiers.begin(); it != modifiers.end(); ++it) {
-            if (down_.value(it.key()) > 0 && !chord.contains(it.value())) {
-                chord << it.value();
-            }
-        }
-        chord.sort();
-        record_.typed << (chord << QString(code == 46 ? "C" : code == 47 ? "V" : "?")).join('+');
-    }
 }
 
 FakePortal::Record FakePortal::record() {
@@ -169,17 +158,4 @@ FakePortal::Record FakePortal::record() {
         }
     }
     return record;
-}
-
-void FakePortal::press(int repeats) {
-    std::lock_guard lock(mutex_);
-    if (record_.shortcutSessions.size() < 2) {
-        return;
-    }
-    const auto session = QVariant::fromValue(QDBusObjectPath(record_.shortcutSessions.last()));
-    for (int i = 0; i <= repeats + 1; ++i) {
-        bus_.send(QDBusMessage::createSignal(kPath, "org.freedesktop.portal.GlobalShortcuts",
-                                             i <= repeats ? "Activated" : "Deactivated")
-                  << session << QStringLiteral("rewrite") << qulonglong{0} << QVariantMap());
-    }
 }

@@ -26,8 +26,8 @@ class FakePortal {
         uint version = 1;  // RemoteDesktop's
         QString triggerDescription = QStringLiteral("Ctrl+Shift+P");
         QString restoreToken;  // handed out by Start from version 2 on
-        // Keys the user holds when the program's first key comes, and lets go 0.3 s later.
-        QList<int> userHolds;
+        // The user holds Ctrl+Shift when the program's first key comes, and lets go 0.3 s later.
+        bool userHoldsShortcut = false;
         // As mutter: a key release this keyboard did not press is refused (else, as KWin, it
         // releases the key whoever holds it), and the keys of its first 0.1 s are lost.
         bool refusesOthersKeys = false;
@@ -35,10 +35,9 @@ class FakePortal {
     };
     struct Record {
         QString preferredTrigger;
-        QVariantMap selectOptions;     // of the last SelectDevices
-        QStringList typed;             // each key but a modifier, with the modifiers held: "Ctrl+C"
-        QList<int> held;               // keys down now, the user's included
-        QStringList shortcutSessions;  // in order of creation
+        QVariantMap selectOptions;  // of the last SelectDevices
+        QStringList typed;          // each key but a modifier, with the modifiers held: "Ctrl+C"
+        QList<int> held;            // keys down now, the user's included
         QStringList openSessions;
     };
 
@@ -46,21 +45,19 @@ class FakePortal {
     ~FakePortal();
 
     Record record();
-    // The user presses the bound shortcut and holds it while the keyboard repeats `repeats` times.
-    // Like KWin, the portal does not tell the very first shortcut session it saw.
-    void press(int repeats);
 
   private:
     class Object;
     friend class Object;
 
-    // The user takes hold of their keys when the program starts typing, and lets go later.
+    // The user's keys, before each of the program's.
     void userActs(bool typing);
-    void key(int code, bool down, bool ours);
+    void key(int code, bool down);
+    void count(int code, bool down);
 
     std::mutex mutex_;
     Script script_;
-    QMap<int, int> down_;  // how many keyboards hold each key
+    QMap<int, int> down_;  // how many keyboards hold each key: the program's and the user's
     QList<int> ours_;      // the keys the program's keyboard holds
     std::optional<std::chrono::steady_clock::time_point> userLetsGo_;
     std::optional<std::chrono::steady_clock::time_point> firstKey_;

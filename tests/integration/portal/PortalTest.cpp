@@ -46,17 +46,18 @@ void drainBus() {
 
 struct Binding {
     std::optional<BindResult> result;
-    int presses = 0;
     std::unique_ptr<velmora::platform::ShortcutBinding> handle;
 
     Binding(velmora::platform::GlobalShortcuts& shortcuts) {
         handle = shortcuts.bind(
-            kCtrlShiftP, [this] { ++presses; }, [this](const BindResult& r) { result = r; });
+            kCtrlShiftP, [] {}, [this](const BindResult& r) { result = r; });
         serveUntil([this] { return result.has_value(); });
     }
 };
 
-TEST(PortalGlobalShortcuts, BindsWithTheSystemsDescriptionAndPressesOncePerHeldPress) {
+// One press per held press, through KWin's repeated Activated, is tested on KWin itself
+// (tests/integration/wayland/run-rewrite.sh).
+TEST(PortalGlobalShortcuts, BindsWithTheSystemsDescriptionAndUnbindsWhenDropped) {
     FakePortal portal({});
     PortalGlobalShortcuts shortcuts("/usr/bin/velmora");
     Binding binding(shortcuts);
@@ -64,11 +65,6 @@ TEST(PortalGlobalShortcuts, BindsWithTheSystemsDescriptionAndPressesOncePerHeldP
     EXPECT_EQ(binding.result->status, BindStatus::Bound);
     EXPECT_EQ(binding.result->systemDescription, "Ctrl+Shift+P");
     EXPECT_EQ(portal.record().preferredTrigger, "CTRL+SHIFT+p");
-
-    portal.press(2);
-    portal.press(0);
-    drainBus();
-    EXPECT_EQ(binding.presses, 2);
 
     binding.handle.reset();
     drainBus();
@@ -102,7 +98,7 @@ TEST(PortalGlobalShortcuts, IsUnavailableWithAMessageWhenThePortalFailsOrIsMissi
 TEST(PortalKeystrokes, TypesExactlyCtrlCAndCtrlVWhateverTheUserStillHolds) {
     for (const bool refusesOthersKeys : {false, true}) {
         FakePortal::Script script;
-        script.userHolds = {29, 42};
+        script.userHoldsShortcut = true;
         script.refusesOthersKeys = refusesOthersKeys;
         FakePortal portal(script);
         PortalKeystrokes keystrokes;
