@@ -51,14 +51,17 @@ class NoClipboard : public platform::Clipboard {
 class CommandTriggeredShortcuts : public platform::GlobalShortcuts {
   public:
     CommandTriggeredShortcuts(std::unique_ptr<platform::GlobalShortcuts> backend,
-                              QtApplication& application)
-        : backend_(std::move(backend)), repeats_([this] {
-              if (pressed_) {
-                  // `pressed` may end the binding that holds it.
-                  const Pressed pressed = pressed_;
-                  pressed();
-              }
-          }) {
+                              QtApplication& application, std::chrono::milliseconds letGoWait = {})
+        : backend_(std::move(backend)),
+          repeats_(
+              [this] {
+                  if (pressed_) {
+                      // `pressed` may end the binding that holds it.
+                      const Pressed pressed = pressed_;
+                      pressed();
+                  }
+              },
+              letGoWait) {
         application.setTriggerHandler([this] { repeats_.trigger(); });
     }
 
@@ -93,6 +96,11 @@ class CommandTriggeredShortcuts : public platform::GlobalShortcuts {
     TriggerRepeats repeats_;
     int lastId_ = 0;
 };
+
+// How long a press of `velmora --trigger` waits for the user to let go of the shortcut's keys
+// (or their repeats to end) where Velmora's keys would meet them: about half a second for a press
+// as people make one, the key held 0.3 s and the modifiers let go just after it.
+constexpr std::chrono::milliseconds kCommandLetGoWait(700);
 
 // velmora-https beside the program (a build tree), else where it is installed.
 std::string httpsHelperPath() {
@@ -176,8 +184,11 @@ void LinuxServices::useWayland() {
         keyboardConnection_.reset();
         keystrokes_ = std::make_unique<PortalKeystrokes>();
     }
+    // The portal's keyboard shares the desktop's key state with the user's, which may still hold
+    // the shortcut whose command ran: a press waits for its keys to be let go.
     shortcuts_ = std::make_unique<CommandTriggeredShortcuts>(
-        std::make_unique<PortalGlobalShortcuts>(), *application_);
+        std::make_unique<PortalGlobalShortcuts>(), *application_,
+        keyboardConnection_ ? std::chrono::milliseconds(0) : kCommandLetGoWait);
     keyNames_ = std::make_unique<X11KeyNames>(nullptr);
     const char* clipboardRoute = x11Clipboard_ ? "XWayland" : "data-control";
     logLine(std::string("Wayland session: clipboard through ") +

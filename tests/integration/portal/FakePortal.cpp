@@ -72,14 +72,15 @@ class FakePortal::Object : public QDBusVirtualObject {
         } else if (method == "NotifyKeyboardKeycode") {
             const int code = args[2].toInt();
             const bool down = args[3].toUInt() == 1;
-            fake_.userActs(code != 0);
-            if (script.refusesAllKeys ||
-                (script.refusesOthersKeys && !down && !fake_.ours_.contains(code))) {
+            fake_.userActs();
+            if (script.refusesAllKeys) {
                 bus.send(call.createErrorReply(QDBusError::Failed, "Invalid key event"));
-            } else {
-                fake_.key(code, down);
-                bus.send(call.createReply());
+                return true;
             }
+            if (down || !script.ignoresOthersKeys || fake_.ours_.contains(code)) {
+                fake_.key(code, down);
+            }
+            bus.send(call.createReply());
         } else {
             return false;
         }
@@ -110,17 +111,16 @@ FakePortal::~FakePortal() {
     thread_.wait();
 }
 
-void FakePortal::userActs(bool typing) {
-    const auto now = std::chrono::steady_clock::now();
-    if (!script_.userHoldsShortcut) {
-        return;
-    }
-    if (typing && !userLetsGo_) {
-        userLetsGo_ = now + std::chrono::milliseconds(300);
-        count(29, true);
-        count(42, true);
-    } else if (userLetsGo_ && now >= *userLetsGo_) {
-        userLetsGo_ = std::chrono::steady_clock::time_point::max();
+void FakePortal::userHolds(std::chrono::milliseconds letGoAfter) {
+    std::lock_guard lock(mutex_);
+    userLetsGo_ = std::chrono::steady_clock::now() + letGoAfter;
+    count(29, true);
+    count(42, true);
+}
+
+void FakePortal::userActs() {
+    if (userLetsGo_ && std::chrono::steady_clock::now() >= *userLetsGo_) {
+        userLetsGo_.reset();
         count(29, false);
         count(42, false);
     }
@@ -129,7 +129,7 @@ void FakePortal::userActs(bool typing) {
 void FakePortal::key(int code, bool down) {
     const auto now = std::chrono::steady_clock::now();
     firstKey_ = firstKey_.value_or(now);
-    if (script_.refusesOthersKeys && now < *firstKey_ + std::chrono::milliseconds(100)) {
+    if (script_.ignoresOthersKeys && now < *firstKey_ + std::chrono::milliseconds(100)) {
         return;
     }
     down ? void(ours_ << code) : void(ours_.removeOne(code));
@@ -147,9 +147,9 @@ void FakePortal::count(int code, bool down) {
 FakePortal::Record FakePortal::record() {
     std::lock_guard lock(mutex_);
     // By the time anyone looks, the user has let go.
-    if (userLetsGo_ && *userLetsGo_ != std::chrono::steady_clock::time_point::max()) {
+    if (userLetsGo_) {
         userLetsGo_ = std::chrono::steady_clock::time_point::min();
-        userActs(false);
+        userActs();
     }
     Record record = record_;
     for (auto it = down_.begin(); it != down_.end(); ++it) {

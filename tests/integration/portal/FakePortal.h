@@ -26,11 +26,9 @@ class FakePortal {
         uint version = 1;  // RemoteDesktop's
         QString triggerDescription = QStringLiteral("Ctrl+Shift+P");
         QString restoreToken;  // handed out by Start from version 2 on
-        // The user holds Ctrl+Shift when the program's first key comes, and lets go 0.3 s later.
-        bool userHoldsShortcut = false;
-        // As mutter: a key release this keyboard did not press is refused (else, as KWin, it
+        // As mutter: a key release this keyboard did not press changes nothing (else, as KWin, it
         // releases the key whoever holds it), and the keys of its first 0.1 s are lost.
-        bool refusesOthersKeys = false;
+        bool ignoresOthersKeys = false;
         bool refusesAllKeys = false;
     };
     struct Record {
@@ -45,13 +43,15 @@ class FakePortal {
     ~FakePortal();
 
     Record record();
+    // The user holds Ctrl+Shift from now on, and lets go `letGoAfter` later.
+    void userHolds(std::chrono::milliseconds letGoAfter);
 
   private:
     class Object;
     friend class Object;
 
     // The user's keys, before each of the program's.
-    void userActs(bool typing);
+    void userActs();
     void key(int code, bool down);
     void count(int code, bool down);
 

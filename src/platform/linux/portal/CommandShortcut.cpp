@@ -33,7 +33,10 @@ std::string triggerCommandAdvice(std::string program) {
         shellWord(program.empty() ? runningProgram() : program) + " --trigger";
     return "To start a rewrite with a key anyway, open your desktop's keyboard settings, add a "
            "custom shortcut that runs the command\n\n    " +
-           command + "\n\nand give it the keys you want to use.";
+           command +
+           "\n\nand give it the keys you want to use. On sway, add to its configuration a line "
+           "such as\n\n    bindsym --no-repeat Ctrl+Shift+p exec " +
+           command + "\n\n(without --no-repeat, a held key would run the command again and again).";
 }
 
 }  // namespace velmora::desktop

@@ -25,6 +25,8 @@ const QString kInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcut
 const QString kShortcutId = QStringLiteral("rewrite");
 // Longer than the keyboard's repeat delay: KWin repeats Activated 0.6 s after the press.
 constexpr int kHeldExpiryMs = 1500;
+// A press is passed on when the shortcut is let go, or after this while it is still held.
+constexpr int kHoldLimitMs = 3000;
 
 std::string failureReason(const PortalResponse& response) {
     if (response.noPortal()) {
@@ -55,6 +57,9 @@ class PortalGlobalShortcuts::Binding : public QObject, public platform::Shortcut
         heldExpiry_.setSingleShot(true);
         heldExpiry_.setInterval(kHeldExpiryMs);
         connect(&heldExpiry_, &QTimer::timeout, this, [this] { held_ = false; });
+        holdLimit_.setSingleShot(true);
+        holdLimit_.setInterval(kHoldLimitMs);
+        connect(&holdLimit_, &QTimer::timeout, this, &Binding::passOnPress);
         createSession();
     }
 
@@ -67,19 +72,30 @@ class PortalGlobalShortcuts::Binding : public QObject, public platform::Shortcut
         }
         // KWin repeats Activated while the keys are held; a held shortcut is one press.
         heldExpiry_.start();
-        if (std::exchange(held_, true) || !pressed_) {
+        if (std::exchange(held_, true)) {
             return;
         }
-        // A copy: the callback may end this binding.
-        const Pressed pressed = pressed_;
-        pressed();
+        // The rewrite's copy must not meet the user's keys still down: the press waits for them.
+        pressPending_ = true;
+        holdLimit_.start();
     }
 
     void onDeactivated(const QDBusMessage& message) {
         if (isOurs(message)) {
             held_ = false;
             heldExpiry_.stop();
+            passOnPress();
         }
+    }
+
+    void passOnPress() {
+        holdLimit_.stop();
+        if (!std::exchange(pressPending_, false) || !pressed_) {
+            return;
+        }
+        // A copy: the callback may end this binding.
+        const Pressed pressed = pressed_;
+        pressed();
     }
 
   private:
@@ -154,8 +170,10 @@ class PortalGlobalShortcuts::Binding : public QObject, public platform::Shortcut
     Outcome outcome_;
     QString session_;
     bool held_ = false;
+    bool pressPending_ = false;
     // Lets go of a press whose Deactivated never comes.
     QTimer heldExpiry_;
+    QTimer holdLimit_;
 };
 
 PortalGlobalShortcuts::PortalGlobalShortcuts(std::string program)

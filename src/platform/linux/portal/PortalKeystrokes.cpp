@@ -22,6 +22,7 @@ namespace velmora::desktop {
 namespace {
 
 using platform::Capability;
+using Clock = std::chrono::steady_clock;
 
 const QString kInterface = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
 const QString kRestoreTokenKey = QStringLiteral("RemoteDesktopRestoreToken");
@@ -46,10 +47,10 @@ constexpr auto kKeyHold = std::chrono::milliseconds(10);
 // mutter drops the keys a new remote keyboard sends while it sets the keyboard up, which its
 // first key starts: this long after a key that types nothing, the next ones arrive.
 constexpr auto kNewKeyboardSettle = std::chrono::milliseconds(200);
-// Where the user's keys cannot be lifted, how long the copy waits after the shortcut's press for
-// the user to let go of it: a press as people make one, the key held about 0.3 s and the
-// modifiers let go just after it, is over by then.
-constexpr auto kShortcutLetGo = std::chrono::milliseconds(500);
+// Presses come once the shortcut's key is let go (PortalGlobalShortcuts, TriggerRepeats); people
+// let go of its modifiers just after it. The copy gives them this long: no desktop says when they
+// are up, and mutter does not let another keyboard release them.
+constexpr auto kModifiersLetGo = std::chrono::milliseconds(150);
 
 // Velmora's own settings, where the rest of the program keeps its preferences.
 std::unique_ptr<QSettings> openSettings() {
@@ -92,10 +93,23 @@ Capability PortalKeystrokes::permission(bool mayAsk) {
             return Capability::no(
                 "The desktop did not let Velmora control the keyboard, which it needs to press "
                 "Copy and Paste for you. Choose Check Permissions in Velmora's menu to try again.");
+        case State::Declined:
+            return Capability::no(
+                "Velmora was not allowed to control the keyboard, which it needs to press Copy "
+                "and Paste for you. Choose Check Permissions in Velmora's menu to be asked again. "
+                "(On GNOME, tick \"Allow remote interaction\" before you choose Share.)");
+        case State::Ended:
+            return Capability::no(
+                "The desktop has taken back Velmora's control of the keyboard (on GNOME, \"Stop "
+                "Screen Sharing\" does this), so Velmora cannot press Copy and Paste for you. "
+                "Choose Check Permissions in Velmora's menu to allow it again.");
         default:
             return Capability::no(
-                "Allow Velmora to control the keyboard when the desktop asks: Velmora presses Copy "
-                "and Paste for you in the application you are writing in. Choose Check "
+                "Velmora presses Copy and Paste for you in the application you are writing in, "
+                "through the desktop's remote control, which you allow once the desktop asks. "
+                "GNOME asks in a \"Remote desktop\" window: tick \"Allow remote interaction\", "
+                "then choose Share. While Velmora may type, GNOME shows a \"Stop Screen Sharing\" "
+                "button at the top of the screen; choosing it takes the control back. Choose Check "
                 "Permissions in Velmora's menu to be asked again.");
     }
 }
@@ -105,11 +119,11 @@ platform::KeystrokeResult PortalKeystrokes::send(platform::Keystroke keystroke) 
         logLine("Remote desktop portal: no session; keystroke not sent.");
         return platform::KeystrokeResult::failed("The desktop's remote control session has ended.");
     }
+    if (keystroke == platform::Keystroke::Copy) {
+        std::this_thread::sleep_for(kModifiersLetGo);
+    }
     std::this_thread::sleep_until(readyAt_);
     liftOtherModifiers();
-    if (!liftable_ && keystroke == platform::Keystroke::Copy) {
-        std::this_thread::sleep_for(kShortcutLetGo);
-    }
     const int key =
         (keystroke == platform::Keystroke::Copy ? platform::keys::C : platform::keys::V).position;
     std::optional<std::string> error = sendKey(kKeyLeftCtrl, true);
@@ -130,19 +144,13 @@ platform::KeystrokeResult PortalKeystrokes::send(platform::Keystroke keystroke) 
 }
 
 // The desktop keeps one keyboard state for all its keyboards: a modifier the user still holds
-// from the shortcut would join the chord. KWin lets this keyboard release it (the user's own
-// release then changes nothing); mutter refuses the release of a key this keyboard did not press.
+// would join the chord. KWin lets this keyboard release it (the user's own release then changes
+// nothing); mutter ignores the release of a key this keyboard did not press.
 void PortalKeystrokes::liftOtherModifiers() {
     for (const int key : kOtherModifierKeys) {
-        if (!liftable_) {
-            return;
-        }
         if (const auto refused = sendKey(key, false)) {
-            liftable_ = false;
-            logLine(
-                "Remote desktop portal: the desktop does not let Velmora release the user's "
-                "keys (" +
-                forLog(*refused) + "); the copy waits for the shortcut to be let go instead.");
+            logLine("Remote desktop portal: could not release a modifier: " + forLog(*refused));
+            return;
         }
     }
 }
@@ -238,7 +246,7 @@ void PortalKeystrokes::started(const PortalResponse& response) {
     // Sets the desktop's new keyboard up before a key of the user's text depends on it.
     sendKey(kNoKey, true);
     sendKey(kNoKey, false);
-    readyAt_ = std::chrono::steady_clock::now() + kNewKeyboardSettle;
+    readyAt_ = Clock::now() + kNewKeyboardSettle;
     finish(State::Started);
 }
 
@@ -276,7 +284,7 @@ void PortalKeystrokes::onSessionClosed() {
     watchSession(false);
     logLine("Remote desktop portal: the desktop ended the session.");
     session_.clear();
-    state_ = State::Idle;
+    state_ = State::Ended;
 }
 
 void PortalKeystrokes::waitForStart() {

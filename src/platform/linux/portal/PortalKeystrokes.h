@@ -22,9 +22,10 @@ namespace velmora::desktop {
 // consent, the token that restores it is kept in Velmora's settings. Main thread only.
 //
 // The session's keyboard shares the desktop's one keyboard state with the user's keyboard, which
-// may still hold the shortcut's modifiers when the copy goes out. So each chord first releases
-// every modifier but Control through the session's keyboard; where the desktop refuses that
-// (mutter), the copy waits a moment for the user to let go of the shortcut instead.
+// may still hold the shortcut's modifiers when the copy goes out. So the copy waits a moment for
+// the user to let go of them, and each chord first releases every modifier but Control through
+// the session's keyboard, which KWin honours and mutter ignores. (Presses come once the
+// shortcut's key is let go: PortalGlobalShortcuts, TriggerRepeats.)
 class PortalKeystrokes : public QObject, public platform::Keystrokes {
     Q_OBJECT
   public:
@@ -38,7 +39,8 @@ class PortalKeystrokes : public QObject, public platform::Keystrokes {
     void onSessionClosed();
 
   private:
-    enum class State { Idle, Starting, Started, NoPortal, Declined, Failed };
+    // Ended: the desktop closed a session that had started.
+    enum class State { Idle, Starting, Started, NoPortal, Declined, Failed, Ended };
 
     void start();
     void createSession(uint version);
@@ -56,8 +58,6 @@ class PortalKeystrokes : public QObject, public platform::Keystrokes {
     State state_ = State::Idle;
     QString session_;
     std::chrono::steady_clock::time_point readyAt_;
-    // Whether the desktop lets this keyboard release keys another keyboard holds.
-    bool liftable_ = true;
     // Set while permission() waits for the session to start.
     QEventLoop* waiting_ = nullptr;
 };

@@ -1,5 +1,7 @@
 #include "platform/linux/portal/TriggerRepeats.h"
 
+#include <algorithm>
+
 namespace velmora::desktop {
 namespace {
 
@@ -10,10 +12,13 @@ constexpr qint64 kQuietMs = 2500;
 
 }  // namespace
 
-TriggerRepeats::TriggerRepeats(std::function<void()> pressed) : pressed_(std::move(pressed)) {
+TriggerRepeats::TriggerRepeats(std::function<void()> pressed, std::chrono::milliseconds letGoWait)
+    : pressed_(std::move(pressed)), letGoWait_(letGoWait) {
     pending_.setSingleShot(true);
-    pending_.setInterval(static_cast<int>(kRepeatGapMs));
-    QObject::connect(&pending_, &QTimer::timeout, &pending_, [this] { pressed_(); });
+    QObject::connect(&pending_, &QTimer::timeout, &pending_, [this] {
+        held_ = false;
+        pressed_();
+    });
 }
 
 void TriggerRepeats::trigger() {
@@ -21,12 +26,20 @@ void TriggerRepeats::trigger() {
     if (!sinceLast_.isValid()) {
         sinceLast_.start();
     }
-    if (gap < kRepeatGapMs) {
+    if (held_) {
+        // The press's key repeats: it is still down.
+        pending_.start(
+            static_cast<int>(std::max(kRepeatGapMs, letGoWait_.count() - sinceHeld_.elapsed())));
+    } else if (gap < kRepeatGapMs) {
         pending_.stop();
+    } else if (letGoWait_.count() > 0) {
+        held_ = true;
+        sinceHeld_.start();
+        pending_.start(static_cast<int>(letGoWait_.count()));
     } else if (gap >= kQuietMs) {
         pressed_();
     } else {
-        pending_.start();
+        pending_.start(static_cast<int>(kRepeatGapMs));
     }
 }
 
