@@ -59,18 +59,19 @@ void AppDelegate::applicationDidFinishLaunching() {
             rebuildStatusMenu();
         }
     };
-    statusMenu_ = std::make_unique<StatusMenu>(platform_.tray.createStatusItem(),
-                                               [this, owner](MenuCommand command) {
-                                                   if (owner.lock()) {
-                                                       perform(command);
-                                                   }
-                                               });
+    statusMenu_ =
+        std::make_unique<StatusMenu>(platform_.tray.createStatusItem(), platform_.application,
+                                     [this, owner](MenuCommand command) {
+                                         if (owner.lock()) {
+                                             perform(command);
+                                         }
+                                     });
     dialogs_ = std::make_unique<Dialogs>(
         platform_.alerts, platform_.mainQueue, platform_.application, notices_, *preferences_,
         Dialogs::Websites{endpoints_.website, endpoints_.privacyPage}, rebuild, owner);
     signIn_ = std::make_unique<SignIn>(account_, tokenStore_, *settingsManager_, notices_,
-                                       platform_.alerts, platform_.application, platform_.mainQueue,
-                                       endpoints_.signInPage, rebuild, owner);
+                                       platform_.alerts, platform_.application, platform_.tray,
+                                       platform_.mainQueue, endpoints_.signInPage, rebuild, owner);
     bridge_ =
         std::make_unique<ClipboardBridge>(platform_.clipboard, platform_.keystrokes,
                                           platform_.alerts, platform_.mainQueue, notices_, owner);
@@ -167,6 +168,13 @@ void AppDelegate::perform(MenuCommand command) {
             break;
         case MenuCommand::ResetWritingStyle:
             dialogs_->resetCustomInstructions();
+            break;
+        case MenuCommand::ToggleStartAtLogin:
+            if (const auto problem = platform_.application.setStartsAtLogin(
+                    !platform_.application.startsAtLogin())) {
+                showAlert("Start at Login Not Changed", *problem, platform::AlertStyle::Warning);
+            }
+            rebuildStatusMenu();
             break;
     }
 }

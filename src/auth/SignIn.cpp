@@ -8,14 +8,16 @@ namespace velmora {
 
 SignIn::SignIn(Account& account, KeychainTokenStore& tokenStore, SettingsManager& settings,
                Notices& notices, platform::Alerts& alerts, platform::Application& application,
-               platform::MainQueue& mainQueue, std::string authURLString,
-               std::function<void()> rebuildStatusMenu, std::weak_ptr<void> owner)
+               const platform::Tray& tray, platform::MainQueue& mainQueue,
+               std::string authURLString, std::function<void()> rebuildStatusMenu,
+               std::weak_ptr<void> owner)
     : account_(account),
       tokenStore_(tokenStore),
       settings_(settings),
       notices_(notices),
       alerts_(alerts),
       application_(application),
+      tray_(tray),
       mainQueue_(mainQueue),
       authURLString_(std::move(authURLString)),
       rebuildStatusMenu_(std::move(rebuildStatusMenu)),
@@ -72,8 +74,9 @@ void SignIn::confirmSignIn(std::string token) {
     logLine("Sign-in callback without a sign-in from the menu; asking the user.");
     platform::AlertRequest request{
         "Sign in to Velmora with the account from your browser?",
-        "Your browser handed Velmora a sign-in, but no sign-in was started from the Velmora "
-        "menu. Sign in only if you have just signed in on the Velmora page yourself.",
+        "Your browser handed Velmora a sign-in, but no sign-in was started from " +
+            tray_.menuLocation() +
+            ". Sign in only if you have just signed in on the Velmora page yourself.",
         platform::AlertStyle::Warning,
         {"Sign In", "Cancel"},
         std::nullopt};

@@ -11,6 +11,7 @@
 #include "platform/Alerts.h"
 #include "platform/Application.h"
 #include "platform/MainQueue.h"
+#include "platform/StatusItem.h"
 #include "settings/SettingsManager.h"
 #include "ui/Notices.h"
 
@@ -26,7 +27,7 @@ class SignIn {
   public:
     SignIn(Account& account, KeychainTokenStore& tokenStore, SettingsManager& settings,
            Notices& notices, platform::Alerts& alerts, platform::Application& application,
-           platform::MainQueue& mainQueue, std::string authURLString,
+           const platform::Tray& tray, platform::MainQueue& mainQueue, std::string authURLString,
            std::function<void()> rebuildStatusMenu, std::weak_ptr<void> owner);
 
     void signInAction();
@@ -46,6 +47,7 @@ class SignIn {
     Notices& notices_;
     platform::Alerts& alerts_;
     platform::Application& application_;
+    const platform::Tray& tray_;
     platform::MainQueue& mainQueue_;
     const std::string authURLString_;
     std::function<void()> rebuildStatusMenu_;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/Application.h"
 #include "platform/StatusItem.h"
 
 namespace velmora {
@@ -22,6 +23,7 @@ enum class MenuCommand {
     Quit,
     CheckPermissions,
     ResetWritingStyle,
+    ToggleStartAtLogin,
 };
 
 // The tray icon and its menu. The menu is built afresh from the state it is given; a chosen item
@@ -30,8 +32,9 @@ class StatusMenu {
   public:
     using Perform = std::function<void(MenuCommand)>;
 
-    StatusMenu(std::unique_ptr<platform::StatusItem> item, Perform perform)
-        : item_(std::move(item)), perform_(std::move(perform)) {}
+    StatusMenu(std::unique_ptr<platform::StatusItem> item, const platform::Application& application,
+               Perform perform)
+        : item_(std::move(item)), application_(application), perform_(std::move(perform)) {}
 
     // The idle icon.
     void resetStatusIcon();
@@ -42,9 +45,10 @@ class StatusMenu {
     void showSettings();
 
   private:
-    platform::MenuItem item(std::string title, MenuCommand command) const;
+    platform::MenuItem item(std::string title, MenuCommand command, std::string id = {}) const;
 
     std::unique_ptr<platform::StatusItem> item_;
+    const platform::Application& application_;
     Perform perform_;
 };
 

@@ -84,8 +84,16 @@ class FakeApplication : public platform::Application {
     void terminate() override { ++terminateRequests; }
     void openURL(const std::string& url) override { opened.push_back(url); }
     void setUrlHandler(UrlHandler handler) override { urlHandler = std::move(handler); }
+    bool startsAtLogin() const override { return atLogin; }
+    std::optional<std::string> setStartsAtLogin(bool on) override {
+        atLogin = loginRefusal ? atLogin : on;
+        return loginRefusal;
+    }
 
     std::optional<std::string> runningVersion = "1.2";
+    bool atLogin = false;
+    // Why a change of `atLogin` is refused, when it is.
+    std::optional<std::string> loginRefusal;
     std::vector<std::string> opened;
     int terminateRequests = 0;
     UrlHandler urlHandler;
@@ -111,6 +119,7 @@ class FakeStatusItem : public platform::StatusItem {
 class FakeTray : public platform::Tray {
   public:
     std::unique_ptr<platform::StatusItem> createStatusItem() override;
+    std::string menuLocation() const override { return "Velmora's menu in the system tray"; }
     FakeStatusItem* item = nullptr;
 };
 
