@@ -13,6 +13,7 @@ packages=(
   xvfb xdotool xclip trayer gnome-keyring libsecret-tools dbus-daemon openssl xauth curl
   fonts-dejavu-core
   libwayland-dev libwayland-bin sway wl-clipboard wtype qt6-wayland xterm zenity
+  libglib2.0-bin
 )
 
 missing=()
