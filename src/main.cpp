@@ -144,7 +144,8 @@ int main(int argc, char** argv) {
             return failStart(qtArgc, qtArguments.data(), trigger,
                              "Velmora could not start, nor reach the Velmora already running.");
     }
-    if (request && request->line() == std::string(InstanceRequest::kActionPrefix) + "quit") {
+    // A launcher's Quit with no Velmora running: nothing to quit.
+    if (request && request->kind == InstanceRequest::Kind::Action && request->value == "quit") {
         return 0;
     }
     // Without a display the toolkit would end the program with its own words, or on the offscreen
