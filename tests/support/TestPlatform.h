@@ -196,7 +196,10 @@ class FakeDesktop : public platform::Clipboard,
         offered_.reset();
     }
 
-    platform::Capability permission(bool) override { return keystrokePermission; }
+    platform::Capability permission(bool mayAsk) override {
+        consentRequests += mayAsk ? 1 : 0;
+        return keystrokePermission;
+    }
     platform::KeystrokeResult send(platform::Keystroke keystroke) override;
 
     std::unique_ptr<platform::ShortcutBinding> bind(const platform::Shortcut& shortcut,
@@ -220,6 +223,8 @@ class FakeDesktop : public platform::Clipboard,
     platform::ClipboardSnapshot clipboard;
     std::vector<std::pair<platform::Keystroke, Duration>> typed;
     platform::Capability keystrokePermission = platform::Capability::yes();
+    // How often the system could have asked the user for consent.
+    int consentRequests = 0;
     platform::Capability clipboardAvailability = platform::Capability::yes();
 
     platform::BindResult bindResult;

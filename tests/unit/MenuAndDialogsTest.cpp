@@ -151,6 +151,8 @@ TEST(MenuManager, ForwardsOnlyWhenSignedInAndGivenText) {
     EXPECT_TRUE(h.log.lines().empty());
     menu.selectModel(item);
     EXPECT_TRUE(h.log.contains("Model selected: gemini-2.5-flash-preview-05-20"));
+    menu.selectCasualStyle(item);
+    EXPECT_EQ(app.preferences().currentWritingStyle(), "casual");
     menu.selectConciseStyle(item);  // styles only select; the menu is not rebuilt
     EXPECT_EQ(app.preferences().currentWritingStyle(), "concise");
     EXPECT_EQ(checkedStyles(h), std::vector<std::string>{"Custom prompt"});

@@ -112,6 +112,7 @@ TEST_F(RewriteWorkflowTest, SuccessfulRewriteFollowsItsTimeline) {
     h.run(300ms);
     EXPECT_FALSE(t.windows.panel->onScreen);
     EXPECT_TRUE(t.alerts.shown.empty());
+    EXPECT_EQ(d.consentRequests, 1) << "asked at launch, never during a rewrite";
     EXPECT_EQ(
         h.log.lines(),
         (std::vector<std::string>{

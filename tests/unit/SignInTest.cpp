@@ -63,9 +63,9 @@ TEST_F(SignInTest, AcceptedCallbackStoresTheTokenRebuildsTheMenuThenConfirms) {
     h.delegate().signInAction();
     h.log.clear();
     h.test.application.urlHandler(
-        "velmora://auth/callback?state=s1&token=first%2Bpart%20one%3D%2f%2F&x=1&token=second#frag");
-    EXPECT_EQ(account().authToken(), "first+part one=//");
-    EXPECT_EQ(h.test.secrets.token(), "first+part one=//");
+        "velmora://auth/callback?state=s1&token=first%2Bpart%20one%3D%2a%2F&x=1&token=second#frag");
+    EXPECT_EQ(account().authToken(), "first+part one=*/");
+    EXPECT_EQ(h.test.secrets.token(), "first+part one=*/");
     EXPECT_TRUE(h.test.alerts.shown.empty()) << "the menu and the notice come on a later turn";
     h.run();
     EXPECT_TRUE(h.statusItem().find("Sign out"));
@@ -148,12 +148,14 @@ TEST_F(SignInTest, ForeignOrUnparsableUrlsOnlyLog) {
     deliver(std::nullopt);
     deliver(std::string("not a url"));
     deliver(std::string("velmora://auth/callback?token=%41%zz"));
-    ASSERT_EQ(h.log.lines().size(), 8u);
+    deliver(std::string("1velmora://auth/callback?token=abc"));
+    ASSERT_EQ(h.log.lines().size(), 9u);
     for (std::size_t i = 0; i < 5; ++i) {
         EXPECT_TRUE(h.log.lines()[i].starts_with("Received URL: ")) << h.log.lines()[i];
     }
     EXPECT_EQ(h.log.lines()[6], "Error: Could not parse URL from AppleEvent");
     EXPECT_EQ(h.log.lines()[7], "Error: Could not parse URL from AppleEvent");
+    EXPECT_EQ(h.log.lines()[8], "Error: Could not parse URL from AppleEvent");
     expectNoLineContains("abc");
     expectNotices({});
     EXPECT_FALSE(account().isAuthenticated());
