@@ -59,8 +59,10 @@ class PostgresTokenStore::Session {
         for (const auto& param : params) {
             values.push_back(param.c_str());
         }
-        Result result(PQexecParams(connection_, sql, static_cast<int>(values.size()), nullptr,
-                                   values.data(), nullptr, nullptr, 0),
+        // Without parameters a migration may hold several statements.
+        Result result(values.empty() ? PQexec(connection_, sql)
+                                     : PQexecParams(connection_, sql, static_cast<int>(values.size()),
+                                                    nullptr, values.data(), nullptr, nullptr, 0),
                       PQclear);
         const auto status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
         if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
