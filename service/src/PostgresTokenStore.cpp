@@ -100,6 +100,8 @@ pg_conn* PostgresTokenStore::connect(std::string* error) {
         PQfinish(connection);
         return nullptr;
     }
+    // Notices ("already exists, skipping") are no news for the log.
+    PQsetNoticeProcessor(connection, [](void*, const char*) {}, nullptr);
     return connection;
 }
 
