@@ -113,6 +113,10 @@ struct Trickler {
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<uint16_t>(port));
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        // A server that never takes the handshake does not hold the bench.
+        const timeval limit{5, 0};
+        setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
         ssl = SSL_new(context);
         if (::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
             SSL_set_fd(ssl, socket);
@@ -145,7 +149,9 @@ int trickle(int port, const std::string& ca, int connections, double seconds) {
         threads.emplace_back([&, g] {
             std::vector<Trickler> mine(static_cast<size_t>(connections / groups + (g < connections % groups)));
             for (auto& t : mine) {
-                t.open(context, port);
+                if (!done) {
+                    t.open(context, port);
+                }
             }
             while (!done) {
                 for (auto& t : mine) {
@@ -169,6 +175,7 @@ int trickle(int port, const std::string& ca, int connections, double seconds) {
     const auto end = Clock::now() + std::chrono::duration<double>(seconds);
     while (Clock::now() < end) {
         auto client = clientOf(port, ca);
+        client->set_connection_timeout(std::chrono::seconds(10));
         client->set_read_timeout(std::chrono::seconds(10));
         const auto sent = Clock::now();
         auto result = client->Get("/latest/version.json");

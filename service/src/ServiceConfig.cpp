@@ -385,7 +385,7 @@ the command line win over the file.
   --trusted-proxies LIST      proxies whose PROXY protocol v2 header or
                               X-Forwarded-For names the client, e.g.
                               "10.0.0.5, 10.0.1.0/24" (default none)
-  --max-connections N         open connections at most (default 4096)
+  --max-connections N         open connections at most (default 2048)
   --max-connections-per-address N  ... from one client address (default 256)
   --help                      this text
 

@@ -47,7 +47,7 @@ struct ServiceConfig {
     // Peers whose PROXY protocol v2 header or X-Forwarded-For names the client (addresses or
     // networks, e.g. 10.0.0.0/8); anyone else's address is the peer's own.
     std::vector<std::string> trustedProxies;
-    int maxConnections = 4096;
+    int maxConnections = 2048;
     int maxConnectionsPerAddress = 256;
 };
 

@@ -51,6 +51,9 @@ constexpr double kMinBodyRate = 16 * 1024;  // bytes per second
 constexpr std::size_t kMaxHeadBytes = 64 * 1024;
 constexpr std::size_t kMaxProxyHeaderBytes = 536;
 constexpr int kMaxRequestsPerConnection = 1000;
+// Request bodies held at once, all connections together; a request whose body would go beyond
+// is answered 503 unread. (The thread pool bounded this before; connections no longer do.)
+constexpr std::size_t kMaxBodyBytesInFlight = 128 * 1024 * 1024;
 
 constexpr const char* kHtml = "text/html; charset=utf-8";
 constexpr const char* kText = "text/plain; charset=utf-8";
@@ -260,6 +263,7 @@ struct VelmoraService::State {
     std::unordered_map<std::string, int> perAddress;
     std::unordered_map<Connection*, std::weak_ptr<Connection>> connections;
     std::atomic<int> open{0};
+    std::atomic<std::size_t> bodyBytes{0};
     std::atomic<bool> stopping{false};
     std::atomic<bool> serving{false};
     std::atomic<bool> storeDown{false};
@@ -284,6 +288,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         ++s_.open;
     }
     ~Connection() {
+        releaseBody();
         if (!countedAddress_.empty()) {
             s_.release(countedAddress_);
         }
@@ -461,6 +466,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
         if (parser_->content_length() && *parser_->content_length() > ChatEndpoint::kMaxBodyBytes) {
             return reply(makeReply({413, "The request body is larger than 8 MiB."}), true);
         }
+        if (!reserveBody(parser_->content_length().value_or(parser_->chunked() ? ChatEndpoint::kMaxBodyBytes : 0))) {
+            Response busy = makeReply({503, "The service is busy. Please try again shortly."});
+            busy.set(http::field::retry_after, "1");
+            return reply(std::move(busy), true);
+        }
         if (beast::iequals(header(req, "Expect"), "100-continue") && !parser_->is_done()) {
             auto proceed = std::make_shared<http::response<http::empty_body>>(
                 http::status::continue_, 11);
@@ -471,6 +481,22 @@ class Connection : public std::enable_shared_from_this<Connection> {
                                      });
         }
         readBody(Clock::now(), 0);
+    }
+
+    bool reserveBody(std::size_t bytes) {
+        if (bytes == 0) {
+            return true;
+        }
+        if (s_.bodyBytes.fetch_add(bytes) + bytes > kMaxBodyBytesInFlight) {
+            s_.bodyBytes -= bytes;
+            return false;
+        }
+        reservedBody_ = bytes;
+        return true;
+    }
+    void releaseBody() {
+        s_.bodyBytes -= reservedBody_;
+        reservedBody_ = 0;
     }
 
     // The body, held once, at the rate a client that means it sends at.
@@ -696,22 +722,42 @@ class Connection : public std::enable_shared_from_this<Connection> {
         http::async_write(stream_, *res,
                           [self = shared_from_this(), res, closeAfter](beast::error_code ec,
                                                                         std::size_t) {
-                              self->answered(res->result_int(), ec || closeAfter);
+                              self->answered(res->result_int(), ec, closeAfter);
                           });
     }
 
     // Method, path (never the query), status and time taken: no token, prompt or answer.
-    void answered(unsigned status, bool closing) {
+    void answered(unsigned status, beast::error_code ec, bool closing) {
         const auto ms =
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started_).count();
         logServiceLine(method_ + " " + path_ + " " + std::to_string(status) + " " +
                        std::to_string(ms) + " ms");
         busy_ = false;
         parser_.reset();
-        if (closing) {
+        releaseBody();
+        if (ec) {
             return close();
         }
+        if (closing) {
+            return linger();
+        }
         nextRequest();
+    }
+
+    // Ends a connection whose client may still be sending a body the service never read: the
+    // answer is followed by the end of the stream, and what still comes is dropped for a moment,
+    // so that the client reads the answer rather than a reset.
+    void linger() {
+        beast::error_code ignored;
+        lowest().socket().shutdown(tcp::socket::shutdown_send, ignored);
+        lowest().expires_after(std::chrono::seconds(2));
+        drop();
+    }
+    void drop() {
+        lowest().async_read_some(asio::buffer(proxy_),
+                                 [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                     ec ? self->close() : self->drop();
+                                 });
     }
 
     State& s_;
@@ -729,6 +775,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::string path_;
     bool busy_ = false;
     bool keepAlive_ = false;
+    std::size_t reservedBody_ = 0;
     int served_ = 0;
 };
 
