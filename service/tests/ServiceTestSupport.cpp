@@ -54,17 +54,9 @@ ScratchPostgres::ScratchPostgres() {
 }
 
 ScratchPostgres::~ScratchPostgres() {
-    stop();
-}
-
-void ScratchPostgres::stop() {
     if (!conninfo_.empty()) {
         scratchPostgres("stop", dir_.path() + "/pg");
     }
-}
-
-void ScratchPostgres::start() {
-    scratchPostgres("start", dir_.path() + "/pg");
 }
 
 StoreUnderTest::StoreUnderTest(bool postgres) {
@@ -83,28 +75,12 @@ ServiceConfig StoreUnderTest::config() const {
     return config;
 }
 
-void StoreUnderTest::sql(const std::string& statement) const {
+std::map<std::string, long long> StoreUnderTest::sql(const std::string& statement) const {
+    std::map<std::string, long long> rows;
     if (postgres_) {
         PGconn* db = PQconnectdb(postgres_->conninfo().c_str());
         PGresult* result = PQexec(db, statement.c_str());
-        EXPECT_EQ(PQresultStatus(result), PGRES_COMMAND_OK) << PQerrorMessage(db);
-        PQclear(result);
-        PQfinish(db);
-        return;
-    }
-    sqlite3* db = nullptr;
-    sqlite3_open((dataDir_.path() + "/" + TokenDatabase::kFileName).c_str(), &db);
-    EXPECT_EQ(sqlite3_exec(db, statement.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
-        << sqlite3_errmsg(db);
-    sqlite3_close(db);
-}
-
-std::map<std::string, long long> StoreUnderTest::tokenRows() const {
-    std::map<std::string, long long> rows;
-    const char* query = "SELECT token_hash, coalesce(last_used_at, 0) FROM tokens";
-    if (postgres_) {
-        PGconn* db = PQconnectdb(postgres_->conninfo().c_str());
-        PGresult* result = PQexec(db, query);
+        EXPECT_NE(PQresultStatus(result), PGRES_FATAL_ERROR) << PQerrorMessage(db);
         for (int i = 0; i < PQntuples(result); ++i) {
             rows.emplace(PQgetvalue(result, i, 0), std::atoll(PQgetvalue(result, i, 1)));
         }
@@ -113,15 +89,13 @@ std::map<std::string, long long> StoreUnderTest::tokenRows() const {
         return rows;
     }
     sqlite3* db = nullptr;
-    sqlite3_open_v2((dataDir_.path() + "/" + TokenDatabase::kFileName).c_str(), &db,
-                    SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt* row = nullptr;
-    sqlite3_prepare_v2(db, query, -1, &row, nullptr);
-    while (row && sqlite3_step(row) == SQLITE_ROW) {
-        rows.emplace(reinterpret_cast<const char*>(sqlite3_column_text(row, 0)),
-                     sqlite3_column_int64(row, 1));
-    }
-    sqlite3_finalize(row);
+    sqlite3_open((dataDir_.path() + "/" + TokenDatabase::kFileName).c_str(), &db);
+    const auto addRow = [](void* out, int, char** values, char**) {
+        static_cast<std::map<std::string, long long>*>(out)->emplace(values[0], std::atoll(values[1]));
+        return 0;
+    };
+    EXPECT_EQ(sqlite3_exec(db, statement.c_str(), addRow, &rows, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db);
     sqlite3_close(db);
     return rows;
 }

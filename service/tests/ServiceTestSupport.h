@@ -35,8 +35,6 @@ class ScratchPostgres {
     ~ScratchPostgres();
     // Empty when PostgreSQL 15 is not installed.
     const std::string& conninfo() const { return conninfo_; }
-    void stop();
-    void start();
 
   private:
     TempDir dir_;
@@ -48,13 +46,14 @@ class StoreUnderTest {
   public:
     explicit StoreUnderTest(bool postgres);
     bool postgres() const { return postgres_.has_value(); }
-    ScratchPostgres& server() { return *postgres_; }
     // testConfig() with this store.
     ServiceConfig config() const;
-    // Runs SQL on the store, as the operator might.
-    void sql(const std::string& statement) const;
+    // Runs SQL on the store, as the operator might; the first two columns of the rows it returns.
+    std::map<std::string, long long> sql(const std::string& statement) const;
     // The stored token hashes with their last use (0 when never used).
-    std::map<std::string, long long> tokenRows() const;
+    std::map<std::string, long long> tokenRows() const {
+        return sql("SELECT token_hash, coalesce(last_used_at, 0) FROM tokens");
+    }
 
   private:
     TempDir dataDir_;

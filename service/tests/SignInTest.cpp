@@ -230,33 +230,5 @@ TEST_P(Stored, AFloodOfAddressesDoesNotStopANewcomer) {
     EXPECT_GT(throttle.waitBefore("2001:db8:1:3::2", now), 0);  // grouped by its /48 when full
 }
 
-// The shared database going away costs answers (503, one log line), never the service: it is used
-// again once back, tokens and all, without a restart.
-TEST_P(Stored, AnOutageOfTheDatabasePassesWithoutARestart) {
-    if (!store.postgres()) {
-        GTEST_SKIP() << "SQLite is a file beside the service";
-    }
-    ScriptedUpstream upstream;
-    upstream.answerWith("ok");
-    ServiceConfig config = store.config();
-    config.upstreamUrl = upstream.baseUrl();
-    RunningService service(config);
-    const std::string token = service.signIn("pw");
-    LogLines log;
-    store.server().stop();
-    EXPECT_EQ(service.postChat(chatBody("t"), token)->status, 503);
-    EXPECT_EQ(service.client()->Get("/healthz")->status, 503);
-    log.waitForLine("Token database unavailable: PostgreSQL");
-    store.server().start();
-    int status = 0;
-    for (int i = 0; i < 50 && status != 200; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        status = service.postChat(chatBody("t"), token)->status;
-    }
-    EXPECT_EQ(status, 200);
-    EXPECT_EQ(service.client()->Get("/healthz")->status, 200);
-    log.waitForLine("Token database reachable again");
-}
-
 }  // namespace
 }  // namespace velmora::service::testing

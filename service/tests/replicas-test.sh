@@ -25,14 +25,7 @@ fail() {
   tail -n 20 "$work"/*.log >&2 || true
   exit 1
 }
-wait_for() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    ((SECONDS < deadline)) || return 1
-    sleep 0.1
-  done
-}
+wait_for() { local end=$((SECONDS + $1)); shift; until "$@"; do ((SECONDS < end)) || return 1; sleep 0.1; done; }
 
 conninfo=$(bash "$here/scratch-postgres.sh" start "$work/pg")
 bash "$here/../make-dev-cert.sh" "$work/certs" >/dev/null
