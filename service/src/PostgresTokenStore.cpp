@@ -108,10 +108,14 @@ pg_conn* PostgresTokenStore::connect(std::string* error) {
 pg_conn* PostgresTokenStore::borrow() {
     {
         std::lock_guard lock(mutex_);
-        if (!idle_.empty()) {
+        while (!idle_.empty()) {
             pg_conn* connection = idle_.back();
             idle_.pop_back();
-            return connection;
+            // A server that restarted closed its end meanwhile: that connection is gone.
+            if (PQconsumeInput(connection) == 1 && PQstatus(connection) == CONNECTION_OK) {
+                return connection;
+            }
+            PQfinish(connection);
         }
         // After a failed attempt, fail at once for a moment rather than queue every request
         // behind another connection timeout.
