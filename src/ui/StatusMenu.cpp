@@ -38,7 +38,8 @@ platform::MenuItem StatusMenu::item(std::string title, MenuCommand command, std:
     return entry;
 }
 
-void StatusMenu::rebuildStatusMenu(const std::string& currentWritingStyle, bool signedIn) {
+void StatusMenu::rebuildStatusMenu(const std::string& currentWritingStyle, bool signedIn,
+                                   bool startsAtLogin) {
     platform::MenuItem styles;
     styles.title = "Writing Style";
     for (const StyleEntry& entry : kStyleEntries) {
@@ -61,7 +62,7 @@ void StatusMenu::rebuildStatusMenu(const std::string& currentWritingStyle, bool 
     platform::MenuItem login =
         item("Start at Login", MenuCommand::ToggleStartAtLogin, "start-at-login");
     login.checkable = true;
-    login.checked = application_.startsAtLogin();
+    login.checked = startsAtLogin;
     menu.items.push_back(std::move(login));
     menu.items.push_back(item("About Velmora", MenuCommand::ShowAbout));
     platform::MenuItem quit = item("Quit Velmora", MenuCommand::Quit, "quit");

@@ -4,7 +4,6 @@
 #include <memory>
 #include <string>
 
-#include "platform/Application.h"
 #include "platform/StatusItem.h"
 
 namespace velmora {
@@ -32,24 +31,26 @@ class StatusMenu {
   public:
     using Perform = std::function<void(MenuCommand)>;
 
-    StatusMenu(std::unique_ptr<platform::StatusItem> item, const platform::Application& application,
-               Perform perform)
-        : item_(std::move(item)), application_(application), perform_(std::move(perform)) {}
+    StatusMenu(platform::Tray& tray, Perform perform) : tray_(tray), perform_(std::move(perform)) {}
+
+    // Puts the icon in the tray; the other operations need it there.
+    void createStatusItem() { item_ = tray_.createStatusItem(); }
 
     // The idle icon.
     void resetStatusIcon();
     // One frame of the processing animation.
     void showProcessingFrame(const std::string& symbol);
-    void rebuildStatusMenu(const std::string& currentWritingStyle, bool signedIn);
+    void rebuildStatusMenu(const std::string& currentWritingStyle, bool signedIn,
+                           bool startsAtLogin);
     // The settings pop-up at the pointer: "Check Permissions" and "Reset Writing Style".
     void showSettings();
 
   private:
     platform::MenuItem item(std::string title, MenuCommand command, std::string id = {}) const;
 
-    std::unique_ptr<platform::StatusItem> item_;
-    const platform::Application& application_;
+    platform::Tray& tray_;
     Perform perform_;
+    std::unique_ptr<platform::StatusItem> item_;
 };
 
 }  // namespace velmora
