@@ -9,8 +9,7 @@ namespace velmora::desktop {
 std::string triggerCommandAdvice(std::string program) {
     const std::string command =
         shellWord(program.empty() ? runningProgramPath() : program) + " --trigger";
-    const std::string quiet =
-        "Once Velmora has been started by that key, it no longer shows this notice.";
+    const std::string quiet = "Once that key has reached Velmora, it no longer shows this notice.";
     const char* sway = std::getenv("SWAYSOCK");
     if (sway != nullptr && sway[0] != '\0') {
         // Without --no-repeat sway runs the command again for every repeat of a held key, and
