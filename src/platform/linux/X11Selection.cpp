@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <iterator>
 #include <limits>
 
@@ -258,9 +257,8 @@ X11Selections::Offered X11Selections::offered(XSelection selection, Deadline dea
     if (targets.outcome != ReadOutcome::Read) {
         return result;
     }
-    std::vector<xcb_atom_t> list(targets.bytes.size() / sizeof(xcb_atom_t));
-    std::memcpy(list.data(), targets.bytes.data(), list.size() * sizeof(xcb_atom_t));
-    for (std::string& name : names(list)) {
+    for (std::string& name :
+         names(offeredTargets({XCB_ATOM_ATOM, targets.itemBits, targets.bytes}))) {
         if (!name.empty() &&
             std::find(result.formats.begin(), result.formats.end(), name) == result.formats.end()) {
             result.formats.push_back(std::move(name));
@@ -290,11 +288,13 @@ std::vector<X11Selections::SelectionData> X11Selections::read(
     for (std::size_t i = 0; i < formats.size(); ++i) {
         const xcb_atom_t property = readProperties_[nextReadProperty_];
         nextReadProperty_ = (nextReadProperty_ + 1) % readProperties_.size();
-        PendingRead& pending = reads.emplace_back();
-        pending.selection = selectionAtom(selection);
-        pending.target = targets[i];
-        pending.property = property;
-        pending.time = time.value_or(XCB_CURRENT_TIME);
+        PendingRead& pending = reads.emplace_back(PendingRead{selectionAtom(selection),
+                                                              targets[i],
+                                                              property,
+                                                              time.value_or(XCB_CURRENT_TIME),
+                                                              SelectionReply(incr_),
+                                                              false,
+                                                              {}});
         pending.data.format = formats[i];
         if (!time) {
             pending.done = true;
@@ -339,7 +339,7 @@ void X11Selections::onSelectionNotify(const xcb_selection_notify_event_t& event)
         return event.time == XCB_CURRENT_TIME || event.time >= pending.time;
     };
     for (PendingRead& pending : *reads_) {
-        if (pending.done || pending.incremental || pending.selection != event.selection ||
+        if (pending.done || pending.reply.incremental() || pending.selection != event.selection ||
             pending.target != event.target || !current(pending)) {
             continue;
         }
@@ -359,7 +359,8 @@ void X11Selections::onPropertyNotify(const xcb_property_notify_event_t& event) {
             stamp_ = event.time;
         } else if (event.state == XCB_PROPERTY_NEW_VALUE && reads_ != nullptr) {
             for (PendingRead& pending : *reads_) {
-                if (!pending.done && pending.incremental && pending.property == event.atom) {
+                if (!pending.done && pending.reply.incremental() &&
+                    pending.property == event.atom) {
                     fetch(pending, event.atom);
                     return;
                 }
@@ -382,8 +383,8 @@ void X11Selections::onPropertyNotify(const xcb_property_notify_event_t& event) {
 // Takes (and deletes, which asks an incremental sender for the next piece) the answer in
 // `property`, within what is left of the batch's size limit.
 void X11Selections::fetch(PendingRead& pending, xcb_atom_t property) {
-    const std::size_t budget = maxReadBytes_ - readBytes_;
-    const auto words = static_cast<std::uint32_t>(std::min<std::size_t>(budget / 4 + 1, 1U << 30));
+    const std::size_t room = maxReadBytes_ - readBytes_;
+    const auto words = static_cast<std::uint32_t>(std::min<std::size_t>(room / 4 + 1, 1U << 30));
     Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
         connection_,
         xcb_get_property(connection_, 1, window_, property, XCB_GET_PROPERTY_TYPE_ANY, 0, words),
@@ -392,46 +393,37 @@ void X11Selections::fetch(PendingRead& pending, xcb_atom_t property) {
         finish(pending, ReadOutcome::Refused);
         return;
     }
-    // No property: an answer that names one it never wrote, or a piece already taken with the
-    // one before it.
-    if (reply->type == XCB_ATOM_NONE) {
-        if (!pending.incremental) {
+    const std::size_t before = pending.reply.size();
+    const auto state = pending.reply.take(
+        {reply->type, reply->format,
+         std::string_view(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                          static_cast<std::size_t>(xcb_get_property_value_length(reply.get()))),
+         reply->bytes_after},
+        room);
+    readBytes_ = readBytes_ - before + pending.reply.size();
+    switch (state) {
+        case SelectionReply::State::Waiting:
+            return;
+        case SelectionReply::State::Read:
+            pending.data.type = names({pending.reply.type()}).front();
+            pending.data.itemBits = pending.reply.format();
+            pending.data.bytes = pending.reply.takeBytes();
+            finish(pending, ReadOutcome::Read);
+            return;
+        case SelectionReply::State::Refused:
             finish(pending, ReadOutcome::Refused);
-        }
-        return;
-    }
-    if (reply->type == incr_ && !pending.incremental) {
-        pending.incremental = true;
-        return;
-    }
-    const auto length = static_cast<std::size_t>(xcb_get_property_value_length(reply.get()));
-    if (reply->bytes_after > 0 || length > budget) {
-        xcb_delete_property(connection_, window_, property);
-        finish(pending, ReadOutcome::TooLarge);
-        return;
-    }
-    if (pending.data.type.empty()) {
-        pending.data.type = names({reply->type}).front();
-    }
-    if (length == 0 && pending.incremental) {
-        finish(pending, ReadOutcome::Read);
-        return;
-    }
-    pending.data.bytes.append(static_cast<const char*>(xcb_get_property_value(reply.get())),
-                              length);
-    readBytes_ += length;
-    if (!pending.incremental) {
-        finish(pending, ReadOutcome::Read);
+            return;
+        case SelectionReply::State::TooLarge:
+            // A value longer than asked for stays where it is: delete it, or the sender waits.
+            xcb_delete_property(connection_, window_, property);
+            finish(pending, ReadOutcome::TooLarge);
+            return;
     }
 }
 
 void X11Selections::finish(PendingRead& pending, ReadOutcome outcome) {
     pending.done = true;
     pending.data.outcome = outcome;
-    if (outcome != ReadOutcome::Read) {
-        readBytes_ -= std::min(readBytes_, pending.data.bytes.size());
-        pending.data.bytes.clear();
-    }
 }
 
 bool X11Selections::own(XSelection selection,
@@ -592,18 +584,19 @@ bool X11Selections::answerMultiple(const Held& held, xcb_window_t requestor, xcb
     if (!reply || reply->format != 32) {
         return false;
     }
-    const auto* values = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
-    std::vector<xcb_atom_t> pairs(
-        values, values + xcb_get_property_value_length(reply.get()) / sizeof(xcb_atom_t));
-    for (std::size_t i = 0; i + 1 < pairs.size(); i += 2) {
-        const bool ok = pairs[i] != multiple_ && pairs[i + 1] != XCB_ATOM_NONE &&
-                        answer(held, requestor, pairs[i], pairs[i + 1]);
-        if (!ok) {
-            pairs[i + 1] = XCB_ATOM_NONE;
-        }
+    const XPropertyValue pairs{
+        reply->type, reply->format,
+        std::string_view(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                         static_cast<std::size_t>(xcb_get_property_value_length(reply.get())))};
+    // Each pair answered, or its property None for a target we could not give.
+    std::vector<xcb_atom_t> answers;
+    for (const auto& [target, into] : requestedPairs(pairs, multiple_)) {
+        const bool ok = into != XCB_ATOM_NONE && answer(held, requestor, target, into);
+        answers.push_back(target);
+        answers.push_back(ok ? into : xcb_atom_t{XCB_ATOM_NONE});
     }
     xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, requestor, property, reply->type, 32,
-                        static_cast<std::uint32_t>(pairs.size()), pairs.data());
+                        static_cast<std::uint32_t>(answers.size()), answers.data());
     return true;
 }
 

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/X11SelectionReplies.h"
+
 namespace velmora::desktop {
 
 // The two selections users copy and paste with.
@@ -40,6 +42,8 @@ class X11Selections {
         // The type the owner labelled the bytes with: a target such as TEXT may come as STRING
         // or UTF8_STRING.
         std::string type;
+        // Bits per item (8, 16 or 32), as the owner wrote them.
+        std::uint8_t itemBits = 0;
     };
 
     // Connects to $DISPLAY; nullptr when no X server is reachable.
@@ -99,7 +103,7 @@ class X11Selections {
         xcb_atom_t target;
         xcb_atom_t property;
         xcb_timestamp_t time;
-        bool incremental = false;
+        SelectionReply reply;
         bool done = false;
         SelectionData data;
     };
