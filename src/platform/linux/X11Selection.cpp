@@ -74,8 +74,9 @@ X11Selections::X11Selections(xcb_connection_t* connection, xcb_window_t window)
     : connection_(connection), window_(window) {
     pieceSize_ = std::min<std::size_t>(
         kMaxPieceBytes, std::size_t{xcb_get_maximum_request_length(connection_)} * 4 - kHeaderRoom);
-    const auto known = atoms({"CLIPBOARD", "TARGETS", "MULTIPLE", "TIMESTAMP", "INCR",
-                              "UTF8_STRING", "TEXT", "_VELMORA_TIMESTAMP"});
+    const auto known =
+        atoms({"CLIPBOARD", "TARGETS", "MULTIPLE", "TIMESTAMP", "INCR", "UTF8_STRING", "TEXT",
+               "_VELMORA_TIMESTAMP", "CLIPBOARD_MANAGER", "SAVE_TARGETS", "_VELMORA_SAVE"});
     clipboard_ = known[0];
     targets_ = known[1];
     multiple_ = known[2];
@@ -84,6 +85,9 @@ X11Selections::X11Selections(xcb_connection_t* connection, xcb_window_t window)
     utf8_ = known[5];
     text_ = known[6];
     stampProperty_ = known[7];
+    manager_ = known[8];
+    saveTargets_ = known[9];
+    saveProperty_ = known[10];
     xcb_flush(connection_);
 }
 
@@ -229,6 +233,10 @@ void X11Selections::handle(const xcb_generic_event_t& event) {
             const auto& clear = reinterpret_cast<const xcb_selection_clear_event_t&>(event);
             if (held_.contains(clear.selection) && currentOwner(clear.selection) != window_) {
                 held_.erase(clear.selection);
+                if (listener_.lost) {
+                    listener_.lost(clear.selection == clipboard_ ? XSelection::Clipboard
+                                                                 : XSelection::Primary);
+                }
             }
             break;
         }
@@ -330,6 +338,10 @@ std::vector<X11Selections::SelectionData> X11Selections::read(
 }
 
 void X11Selections::onSelectionNotify(const xcb_selection_notify_event_t& event) {
+    if (event.requestor == window_ && event.selection == manager_) {
+        saved_ = event.property;
+        return;
+    }
     if (event.requestor != window_ || reads_ == nullptr) {
         return;
     }
@@ -375,9 +387,20 @@ void X11Selections::onPropertyNotify(const xcb_property_notify_event_t& event) {
     const auto transfer = std::find_if(transfers_.begin(), transfers_.end(), [&](const auto& t) {
         return t.requestor == event.window && t.property == event.atom;
     });
-    if (transfer != transfers_.end()) {
-        sendNextPiece(*transfer);
+    if (transfer == transfers_.end()) {
+        return;
     }
+    if (!transfer->ending) {
+        sendNextPiece(*transfer);
+        return;
+    }
+    const Transfer done = *transfer;
+    forgetTransfers(
+        [&](const Transfer& t) {
+            return t.requestor == done.requestor && t.property == done.property;
+        },
+        true);
+    delivered(done.selection, done.requestor, done.target);
 }
 
 // Takes (and deletes, which asks an incremental sender for the next piece) the answer in
@@ -508,6 +531,28 @@ void X11Selections::clear(XSelection selection) {
     dispatchPending();
 }
 
+bool X11Selections::handToClipboardManager(Deadline deadline) {
+    const auto held = held_.find(clipboard_);
+    if (!connected() || held == held_.end() || currentOwner(manager_) == XCB_WINDOW_NONE) {
+        return false;
+    }
+    // The targets worth keeping: those we hold, not TARGETS and the like.
+    std::vector<xcb_atom_t> targets;
+    for (const Offer& offer : held->second.offers) {
+        targets.push_back(offer.target);
+    }
+    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, saveProperty_, XCB_ATOM_ATOM,
+                        32, static_cast<std::uint32_t>(targets.size()), targets.data());
+    saved_.reset();
+    const std::optional<xcb_timestamp_t> time = serverTime();
+    xcb_convert_selection(connection_, window_, manager_, saveTargets_, saveProperty_,
+                          time.value_or(XCB_CURRENT_TIME));
+    waitUntil([this] { return saved_.has_value(); }, deadline);
+    xcb_delete_property(connection_, window_, saveProperty_);
+    dispatchPending();
+    return saved_.value_or(XCB_ATOM_NONE) != XCB_ATOM_NONE;
+}
+
 void X11Selections::onSelectionRequest(const xcb_selection_request_event_t& request) {
     // Requestors from before ICCCM 2 name no property: the target stands in for it.
     const xcb_atom_t property =
@@ -515,10 +560,12 @@ void X11Selections::onSelectionRequest(const xcb_selection_request_event_t& requ
     bool answered = false;
     const auto held = held_.find(request.selection);
     if (held != held_.end() && request.owner == window_) {
-        answered = request.target == multiple_
-                       ? request.property != XCB_ATOM_NONE &&
-                             answerMultiple(held->second, request.requestor, property)
-                       : answer(held->second, request.requestor, request.target, property);
+        answered =
+            request.target == multiple_
+                ? request.property != XCB_ATOM_NONE &&
+                      answerMultiple(held->second, request.selection, request.requestor, property)
+                : answer(held->second, request.selection, request.requestor, request.target,
+                         property);
     }
     xcb_selection_notify_event_t notify{};
     notify.response_type = XCB_SELECTION_NOTIFY;
@@ -531,8 +578,8 @@ void X11Selections::onSelectionRequest(const xcb_selection_request_event_t& requ
                    reinterpret_cast<const char*>(&notify));
 }
 
-bool X11Selections::answer(const Held& held, xcb_window_t requestor, xcb_atom_t target,
-                           xcb_atom_t property) {
+bool X11Selections::answer(const Held& held, xcb_atom_t selection, xcb_window_t requestor,
+                           xcb_atom_t target, xcb_atom_t property) {
     if (target == targets_) {
         std::vector<xcb_atom_t> list{targets_, timestamp_, multiple_};
         for (const Offer& offer : held.offers) {
@@ -557,6 +604,7 @@ bool X11Selections::answer(const Held& held, xcb_window_t requestor, xcb_atom_t 
     if (offer->bytes->size() <= pieceSize_) {
         xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, requestor, property, offer->type, 8,
                             static_cast<std::uint32_t>(offer->bytes->size()), offer->bytes->data());
+        delivered(selection, requestor, target);
         return true;
     }
     // Too large for one request: announce the size, then a piece whenever the requestor has
@@ -570,11 +618,13 @@ bool X11Selections::answer(const Held& held, xcb_window_t requestor, xcb_atom_t 
     forgetTransfers(
         [&](const Transfer& t) { return t.requestor == requestor && t.property == property; },
         false);
-    transfers_.push_back({requestor, property, offer->type, offer->bytes, 0, Clock::now()});
+    transfers_.push_back(
+        {selection, requestor, target, property, offer->type, offer->bytes, 0, Clock::now()});
     return true;
 }
 
-bool X11Selections::answerMultiple(const Held& held, xcb_window_t requestor, xcb_atom_t property) {
+bool X11Selections::answerMultiple(const Held& held, xcb_atom_t selection, xcb_window_t requestor,
+                                   xcb_atom_t property) {
     constexpr std::uint32_t kMaxPairWords = 4096;
     Reply<xcb_get_property_reply_t> reply(
         xcb_get_property_reply(connection_,
@@ -591,7 +641,7 @@ bool X11Selections::answerMultiple(const Held& held, xcb_window_t requestor, xcb
     // Each pair answered, or its property None for a target we could not give.
     std::vector<xcb_atom_t> answers;
     for (const auto& [target, into] : requestedPairs(pairs, multiple_)) {
-        const bool ok = into != XCB_ATOM_NONE && answer(held, requestor, target, into);
+        const bool ok = into != XCB_ATOM_NONE && answer(held, selection, requestor, target, into);
         answers.push_back(target);
         answers.push_back(ok ? into : xcb_atom_t{XCB_ATOM_NONE});
     }
@@ -607,13 +657,14 @@ void X11Selections::sendNextPiece(Transfer& transfer) {
                         transfer.bytes->data() + transfer.offset);
     transfer.offset += size;
     transfer.lastActivity = Clock::now();
-    if (size == 0) {
-        const Transfer done = transfer;
-        forgetTransfers(
-            [&](const Transfer& t) {
-                return t.requestor == done.requestor && t.property == done.property;
-            },
-            true);
+    transfer.ending = size == 0;
+}
+
+void X11Selections::delivered(xcb_atom_t selection, xcb_window_t requestor, xcb_atom_t target) {
+    const auto name = namesByAtom_.find(target);
+    if (listener_.delivered && name != namesByAtom_.end()) {
+        listener_.delivered(selection == clipboard_ ? XSelection::Clipboard : XSelection::Primary,
+                            requestor, name->second);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <xcb/xcb.h>
 
 #include <QLineEdit>
+#include <QTemporaryDir>
 
 #include "DesktopTestSupport.h"
 #include "platform/linux/X11Clipboard.h"
@@ -150,6 +151,59 @@ TEST(X11, CopyAndPasteWhileTheUserStillHoldsTheShortcut) {
     ASSERT_TRUE(waitUntil([&] { return copies == 1 && user.state() == QProcess::NotRunning; }));
     EXPECT_FALSE(keyDown(XK_Control_L));
     EXPECT_FALSE(keyDown(XK_Shift_L));
+}
+
+// xterm copies only its own selection: with none, nothing is sent (its copy would take another
+// window's); with one, it reaches the clipboard, and after the paste PRIMARY holds it again.
+TEST(X11, ATerminalCopiesOnlyItsOwnSelection) {
+    X11Clipboard clipboard;
+    XTestKeystrokes keystrokes(std::make_shared<X11Connection>(), &clipboard, TerminalWindows({}));
+    QTemporaryDir dir;
+    const QString typed = dir.filePath("typed");
+    QProcess xterm;
+    xterm.start("xterm", {"-title", "velmora-test-xterm", "-geometry", "60x4+0+0", "-e", "sh", "-c",
+                          "echo 'a terminal line'; exec cat >\"$0\"", typed});
+    const QString window = waitForWindow("velmora-test-xterm");
+    ASSERT_EQ(run("sh", {"-c", "printf 'another window' | xclip -selection primary"}).exitCode, 0);
+    clipboard.setText("earlier");
+    ASSERT_TRUE(xdotool({"windowfocus", "--sync", window}));
+    EXPECT_EQ(keystrokes.send(platform::Keystroke::Copy),
+              platform::KeystrokeResult::nothingSelected());
+    EXPECT_EQ(clipboard.text(), "earlier");
+
+    ASSERT_TRUE(
+        xdotool({"mousemove", "--window", window, "20", "8", "click", "--repeat", "3", "1"}));
+    // A triple click selects the whole line, its end included.
+    ASSERT_TRUE(waitUntil([&] { return clipboard.primaryText() == "a terminal line\n"; }));
+    EXPECT_EQ(keystrokes.send(platform::Keystroke::Copy), platform::KeystrokeResult::sent());
+    EXPECT_EQ(clipboard.text(), "a terminal line\n");
+    clipboard.setText("the answer");
+    EXPECT_EQ(keystrokes.send(platform::Keystroke::Paste), platform::KeystrokeResult::sent());
+    ASSERT_TRUE(xdotool({"key", "Return"}));
+    EXPECT_TRUE(waitUntil([&] { return run("cat", {typed}).output == "the answer"; }));
+    clipboard.restore({{{"text/plain", "earlier"}}, {}});
+    EXPECT_EQ(xclip("primary"), "a terminal line\n");
+    xterm.kill();
+    xterm.waitForFinished();
+}
+
+// Keys fail, and the program goes on, on a server without XTEST and once the server is gone.
+TEST(X11, KeystrokesFailWithoutXTestOrDisplay) {
+    QProcess server;
+    server.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-extension", "XTEST"});
+    ASSERT_TRUE(waitUntil([&] { return server.canReadLine(); }));
+    const QByteArray ours = qgetenv("DISPLAY");
+    qputenv("DISPLAY", ":" + server.readLine().trimmed());
+    auto connection = std::make_shared<X11Connection>();
+    ASSERT_NE(connection->display(), nullptr);
+    qputenv("DISPLAY", ours);
+    XTestKeystrokes keystrokes(connection, nullptr, TerminalWindows({}));
+    EXPECT_EQ(keystrokes.send(platform::Keystroke::Copy).outcome,
+              platform::KeystrokeResult::Outcome::Failed);
+    server.kill();
+    server.waitForFinished();
+    EXPECT_EQ(keystrokes.send(platform::Keystroke::Paste).outcome,
+              platform::KeystrokeResult::Outcome::Failed);
 }
 
 TEST(X11, KeyNamesFollowTheLayout) {
