@@ -111,6 +111,32 @@ TEST_F(Wayland, TextGoesBothWaysWithOtherClients) {
     EXPECT_EQ(run("wl-paste --no-newline 2>/dev/null"), "");
 }
 
+// Taken once a reader has every byte; a reader that stops early takes nothing, and another
+// client's copy replaces the text.
+TEST_F(Wayland, APasteIsTakenOnceAReaderHasItAll) {
+    ASSERT_TRUE(clipboard);
+    std::optional<platform::PasteTake> take;
+    const auto wait = [&](platform::PasteWait patience) {
+        take.reset();
+        clipboard->whenTextTaken(patience, [&](platform::PasteTake t) { take = t; });
+    };
+    clipboard->setText(std::string(1 << 20, 'x'));
+    wait({300ms, 10s});
+    EXPECT_EQ(run("wl-paste --no-newline | head -c 3"), "xxx");
+    EXPECT_TRUE(pumpUntil([&] { return take.has_value(); }));
+    EXPECT_EQ(take, platform::PasteTake::NotTaken);
+
+    wait({3s, 60s});
+    EXPECT_EQ(run("wl-paste --no-newline").size(), std::size_t{1} << 20);
+    EXPECT_TRUE(pumpUntil([&] { return take.has_value(); }));
+    EXPECT_EQ(take, platform::PasteTake::Taken);
+
+    wait({3s, 60s});
+    run("wl-copy 'from another client' >/dev/null 2>&1");
+    EXPECT_TRUE(pumpUntil([&] { return take.has_value(); }));
+    EXPECT_EQ(take, platform::PasteTake::Replaced);
+}
+
 TEST_F(Wayland, SnapshotAndRestoreKeepEveryFormat) {
     ASSERT_TRUE(clipboard);
     const pid_t owner = startOwner();
