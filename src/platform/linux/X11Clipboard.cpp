@@ -33,6 +33,9 @@ constexpr auto kSnapshotTime = 800ms;
 constexpr std::size_t kMaxSnapshotBytes = 64 * 1024 * 1024;
 // How often a paste's wait looks for a window the application shows, and whether it is still up.
 constexpr auto kLookInterval = 100ms;
+// An application that asks before pasting reads the text first, to see what it would paste, shows
+// its question within this time, and reads the text again once the user has answered.
+constexpr auto kQuestionGrace = 200ms;
 // A clipboard manager copies what we hold in a few milliseconds, a large image in a second or so;
 // Quit waits no longer than this for one that does not answer.
 constexpr auto kManagerWait = 3s;
@@ -109,6 +112,8 @@ struct X11Clipboard::TakeWatch {
     xcb_window_t question = XCB_WINDOW_NONE;
     std::optional<Clock::time_point> answered;
     Clock::time_point nextLook = Clock::now();
+    // When the application last had the whole text with no question up.
+    std::optional<Clock::time_point> read;
 
     Clock::time_point deadline() const {
         const auto longest = start + wait.whileConfirming;
@@ -170,7 +175,14 @@ void X11Clipboard::serve() {
         selections_->dispatchPending();
         std::array<pollfd, 2> fds{{{selections_->fd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}}};
         // A dropped connection is not watched any more; only jobs and the end wake the thread.
-        const int timeout = watch_ ? static_cast<int>(kLookInterval.count()) : -1;
+        // While a paste is awaited, its next look wakes the thread too.
+        int timeout = -1;
+        if (watch_) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(watch_->nextLook - Clock::now());
+            timeout =
+                static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, kLookInterval.count()));
+        }
         ::poll(fds.data() + (selections_->connected() ? 0 : 1), selections_->connected() ? 2 : 1,
                timeout);
         std::uint64_t count = 0;
@@ -352,8 +364,20 @@ void X11Clipboard::onDelivered(XSelection selection, std::uint32_t requestor,
     }
     // A terminal that pastes PRIMARY takes the text from there.
     const bool offered = selection == XSelection::Clipboard || heldPrimary_ == watch_->text;
-    if (offered && (!watch_->target || watch_->target->owns(requestor))) {
+    if (watch_->question != XCB_WINDOW_NONE && !watch_->target->shows(watch_->question)) {
+        watch_->question = XCB_WINDOW_NONE;
+        watch_->answered = Clock::now();
+    }
+    // A read while the application's question is up is not yet the paste.
+    if (!offered || watch_->question != XCB_WINDOW_NONE) {
+        return;
+    }
+    if (!watch_->target) {
         endWatch(platform::PasteTake::Taken);
+    } else if (watch_->target->owns(requestor)) {
+        // Taken unless a question follows.
+        watch_->read = Clock::now();
+        watch_->nextLook = *watch_->read + kQuestionGrace;
     }
 }
 
@@ -362,8 +386,11 @@ void X11Clipboard::lookAtTarget() {
         return;
     }
     const auto now = Clock::now();
-    if (watch_->target && now >= watch_->nextLook) {
+    const bool due = now >= watch_->nextLook;
+    if (due) {
         watch_->nextLook = now + kLookInterval;
+    }
+    if (due && watch_->target) {
         if (watch_->question == XCB_WINDOW_NONE) {
             watch_->question = watch_->target->newWindow();
         } else if (!watch_->target->shows(watch_->question)) {
@@ -371,7 +398,12 @@ void X11Clipboard::lookAtTarget() {
             watch_->answered = now;
         }
     }
-    if (now >= watch_->deadline()) {
+    if (watch_->question != XCB_WINDOW_NONE) {
+        watch_->read.reset();
+    }
+    if (watch_->read && now >= *watch_->read + kQuestionGrace) {
+        endWatch(platform::PasteTake::Taken);
+    } else if (!watch_->read && now >= watch_->deadline()) {
         endWatch(platform::PasteTake::NotTaken);
     }
 }

@@ -28,9 +28,10 @@ enum class XSelection;
 //
 // A paste is taken when the focused application has received the whole text: in one property, or
 // in pieces up to the empty piece that ends them. Reads by other programs (a clipboard manager
-// copying every change) do not count. While the application shows a window of its own that it did
-// not show when the wait began (a confirmation it asks before pasting), the wait goes on up to
-// `whileConfirming`; once that window is gone, for `patience` more.
+// copying every change) do not count. An application that asks before pasting reads the text, shows
+// a window of its own, and reads it again once the user has answered: a read counts once no new
+// window of the application has followed it for a moment (200 ms). While such a window is up, the
+// wait goes on up to `whileConfirming`; once it is gone, for `patience` more.
 class X11Clipboard : public platform::Clipboard {
   public:
     // Connects to $DISPLAY; without one, availability() says why.

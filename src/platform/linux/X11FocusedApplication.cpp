@@ -47,7 +47,9 @@ bool contains(const std::vector<xcb_window_t>& windows, xcb_window_t window) {
 std::optional<X11FocusedApplication> X11FocusedApplication::now(xcb_connection_t* connection) {
     Reply<xcb_get_input_focus_reply_t> focus(
         xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
-    if (!focus || focus->focus == XCB_WINDOW_NONE || focus->focus == XCB_INPUT_FOCUS_POINTER_ROOT) {
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    if (!focus || focus->focus == XCB_WINDOW_NONE || focus->focus == XCB_INPUT_FOCUS_POINTER_ROOT ||
+        focus->focus == root) {
         return std::nullopt;
     }
     return X11FocusedApplication(connection, focus->focus);

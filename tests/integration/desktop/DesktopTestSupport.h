@@ -53,14 +53,6 @@ inline CommandResult run(const QString& program, const QStringList& arguments) {
     return {process.exitCode(), QString::fromUtf8(process.readAll()).trimmed()};
 }
 
-// Reads a selection with xclip, byte for byte, while our event loop turns.
-inline QByteArray xclip(const QString& selection, const QString& target = "UTF8_STRING") {
-    QProcess process;
-    process.start("xclip", {"-o", "-selection", selection, "-t", target});
-    waitUntil([&] { return process.state() == QProcess::NotRunning; });
-    return process.readAllStandardOutput();
-}
-
 inline bool xdotool(const QStringList& arguments) {
     return run(QStringLiteral("xdotool"), arguments).exitCode == 0;
 }

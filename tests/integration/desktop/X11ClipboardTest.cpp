@@ -22,6 +22,14 @@ using Clock = std::chrono::steady_clock;
 using Formats = decltype(ClipboardSnapshot::formats);
 using namespace std::chrono_literals;
 
+// Reads a selection with xclip, byte for byte, while our event loop turns.
+QByteArray xclip(const QString& selection, const QString& target) {
+    QProcess process;
+    process.start("xclip", {"-o", "-selection", selection, "-t", target});
+    testing::waitUntil([&] { return process.state() == QProcess::NotRunning; });
+    return process.readAllStandardOutput();
+}
+
 // Another program holding a selection (see ClipboardOwner.cpp) until the end of the scope.
 struct Peer {
     explicit Peer(const QStringList& arguments, const QString& program = CLIPBOARD_OWNER) {
@@ -47,34 +55,30 @@ ClipboardSnapshot timedSnapshot(X11Clipboard& clipboard, const char* what) {
     return snapshot;
 }
 
-// An application with the keyboard focus that pastes on cue (ClipboardOwner --paste).
-struct PastingApp : Peer {
-    explicit PastingApp(const QStringList& options) : Peer(QStringList{"--paste"} + options) {
-        process.readLine();
-    }
-
-    struct Outcome {
-        std::optional<PasteTake> take;
-        std::size_t received = 0;
-        // From when the application had the whole text to when the outcome came.
-        std::chrono::duration<double, std::milli> after{};
-    };
-    Outcome paste(X11Clipboard& clipboard, platform::PasteWait wait) {
-        Outcome outcome;
-        Clock::time_point at;
-        clipboard.whenTextTaken(wait, [&](PasteTake take) {
-            outcome.take = take;
-            at = Clock::now();
-        });
-        process.write("\n");
-        testing::waitUntil([&] { return outcome.take && process.canReadLine(); });
-        const QStringList said = QString(process.readLine()).split(' ');
-        outcome.received = said.value(1).toULongLong();
-        const Clock::time_point had{std::chrono::nanoseconds(said.value(3).toLongLong())};
-        outcome.after = at - had;
-        return outcome;
-    }
+// What became of a paste by an application with the keyboard focus (ClipboardOwner --paste), and
+// how long after it had the whole text the outcome came.
+struct Pasted {
+    std::optional<PasteTake> take;
+    std::size_t received = 0;
+    double msAfterRead = 0;
 };
+Pasted paste(X11Clipboard& clipboard, platform::PasteWait wait, const QStringList& options) {
+    Peer app(QStringList{"--paste"} + options);
+    app.process.readLine();
+    Pasted pasted;
+    Clock::time_point at;
+    clipboard.whenTextTaken(wait, [&](PasteTake take) {
+        pasted.take = take;
+        at = Clock::now();
+    });
+    app.process.write("\n");
+    testing::waitUntil([&] { return pasted.take && app.process.canReadLine(); });
+    const QStringList said = QString(app.process.readLine()).split(' ');
+    pasted.received = said.value(1).toULongLong();
+    const Clock::time_point read{std::chrono::nanoseconds(said.value(3).toLongLong())};
+    pasted.msAfterRead = std::chrono::duration<double, std::milli>(at - read).count();
+    return pasted;
+}
 
 bool contains(const std::vector<std::string>& list, const std::string& item) {
     return std::find(list.begin(), list.end(), item) != list.end();
@@ -106,9 +110,9 @@ TEST(X11Clipboard, ServesWhatItHoldsToOtherPrograms) {
     clipboard.setText(large);
     QElapsedTimer timer;
     timer.start();
-    EXPECT_EQ(testing::xclip("clipboard", "UTF8_STRING").toStdString(), large);
+    EXPECT_EQ(xclip("clipboard", "UTF8_STRING").toStdString(), large);
     std::printf("[ figures  ] xclip read 1 MiB from us in %lld ms\n", timer.elapsed());
-    const QStringList targets = QString(testing::xclip("clipboard", "TARGETS")).split('\n');
+    const QStringList targets = QString(xclip("clipboard", "TARGETS")).split('\n');
     for (const char* target : {"TARGETS", "MULTIPLE", "TIMESTAMP", "UTF8_STRING", "STRING"}) {
         EXPECT_EQ(targets.count(target), 1) << target;
     }
@@ -117,19 +121,12 @@ TEST(X11Clipboard, ServesWhatItHoldsToOtherPrograms) {
     const ClipboardSnapshot held{
         {{"text/plain", "héllo\nworld"}, {"image/png", png}, {"text/html", "<i>h</i>"}}, {}};
     clipboard.restore(held);
-    EXPECT_EQ(testing::xclip("clipboard", "image/png").toStdString(), png);
-    EXPECT_EQ(testing::xclip("clipboard", "text/html"), "<i>h</i>");
-    EXPECT_EQ(testing::xclip("clipboard", "UTF8_STRING").toStdString(), "héllo\nworld");
-    EXPECT_EQ(testing::xclip("clipboard", "STRING"), "h\xe9llo\nworld");
+    EXPECT_EQ(xclip("clipboard", "image/png").toStdString(), png);
+    EXPECT_EQ(xclip("clipboard", "text/html"), "<i>h</i>");
+    EXPECT_EQ(xclip("clipboard", "UTF8_STRING").toStdString(), "héllo\nworld");
+    EXPECT_EQ(xclip("clipboard", "STRING"), "h\xe9llo\nworld");
     EXPECT_EQ(clipboard.snapshot(), held);
 
-    {
-        Peer other({"UTF8_STRING|theirs"});
-        EXPECT_EQ(clipboard.text(), "theirs");
-        clipboard.clear();
-    }
-    EXPECT_EQ(testing::xclip("clipboard", "UTF8_STRING"), "");
-    EXPECT_TRUE(clipboard.snapshot().empty());
     // A program serving its selections apart from its keys (as LibreOffice's own X11 toolkit does)
     // has taken in its loss when we hold the clipboard, so a paste that follows pastes our text.
     {
@@ -140,41 +137,38 @@ TEST(X11Clipboard, ServesWhatItHoldsToOtherPrograms) {
     }
 }
 
-// Taken once the focused application has the whole text, in pieces too; not by another program's
-// read (a clipboard manager's); the wait goes on while the application asks first.
+// Taken once the focused application has the whole text, in pieces too, also when it asks first;
+// not by another program's read (a clipboard manager's).
 TEST(X11Clipboard, APasteIsTakenOnceTheFocusedApplicationHasAllOfIt) {
     X11Clipboard clipboard;
     clipboard.setText("short answer");
-    const auto quick = PastingApp({}).paste(clipboard, {3s, 60s});
-    EXPECT_EQ(quick.take, PasteTake::Taken);
-    EXPECT_EQ(quick.received, 12U);
-
+    const Pasted quick = paste(clipboard, {10s, 60s}, {});
     const std::string large(1024 * 1024, 'a');
     clipboard.setText(large);
-    const auto slow = PastingApp({"--piece-delay", "150"}).paste(clipboard, {3s, 60s});
-    EXPECT_EQ(slow.take, PasteTake::Taken);
-    EXPECT_EQ(slow.received, large.size());
-    EXPECT_GE(slow.after.count(), 0) << "taken before the last piece";
-    std::printf(
-        "[ figures  ] Taken %.2f ms after a quick read, %.2f ms after a 1 MiB read in pieces\n",
-        quick.after.count(), slow.after.count());
+    const Pasted slow = paste(clipboard, {10s, 60s}, {});
+    const Pasted asked = paste(clipboard, {1s, 10s}, {"--confirm", "2000"});
+    for (const Pasted& pasted : {quick, slow, asked}) {
+        EXPECT_EQ(pasted.take, PasteTake::Taken);
+    }
+    EXPECT_EQ(quick.received, 12U);
+    EXPECT_EQ(slow.received + asked.received, 2 * large.size());
+    EXPECT_GE(slow.msAfterRead, 0) << "taken before the last piece";
+    EXPECT_GE(asked.msAfterRead, 0) << "taken before the answer to the question";
+    std::printf("[ figures  ] Taken %.2f ms after a quick read, %.2f ms after the last of 1 MiB\n",
+                quick.msAfterRead, slow.msAfterRead);
 
-    const auto asked = PastingApp({"--confirm", "1000"}).paste(clipboard, {300ms, 10s});
-    EXPECT_EQ(asked.take, PasteTake::Taken);
-    EXPECT_EQ(asked.received, large.size());
-
-    PastingApp idle({});
+    Peer idle({"--paste"});
     std::optional<PasteTake> take;
     clipboard.whenTextTaken({300ms, 10s}, [&](PasteTake t) { take = t; });
-    EXPECT_EQ(testing::xclip("clipboard", "UTF8_STRING").size(), large.size());
-    EXPECT_TRUE(testing::waitUntil([&] { return take.has_value(); }));
-    EXPECT_EQ(take, PasteTake::NotTaken);
-
-    take.reset();
+    EXPECT_EQ(xclip("clipboard", "UTF8_STRING").size(), large.size());
+    EXPECT_TRUE(testing::waitUntil([&] { return take == PasteTake::NotTaken; }));
     clipboard.whenTextTaken({3s, 60s}, [&](PasteTake t) { take = t; });
     Peer other({"UTF8_STRING|theirs"});
-    EXPECT_TRUE(testing::waitUntil([&] { return take.has_value(); }, 2000));
-    EXPECT_EQ(take, PasteTake::Replaced);
+    EXPECT_TRUE(testing::waitUntil([&] { return take == PasteTake::Replaced; }, 2000));
+    EXPECT_EQ(clipboard.text(), "theirs");
+    clipboard.clear();
+    EXPECT_EQ(xclip("clipboard", "UTF8_STRING"), "");
+    EXPECT_TRUE(clipboard.snapshot().empty());
 }
 
 // On Quit the clipboard manager takes what Velmora holds, and holds it once Velmora is gone.
@@ -184,7 +178,7 @@ TEST(X11Clipboard, AClipboardManagerKeepsTheClipboardAfterQuit) {
         X11Clipboard clipboard;
         clipboard.setText("kept after quit");
     }
-    EXPECT_EQ(testing::xclip("clipboard", "UTF8_STRING"), "kept after quit");
+    EXPECT_EQ(xclip("clipboard", "UTF8_STRING"), "kept after quit");
 }
 
 }  // namespace
