@@ -12,7 +12,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xdotool xclip trayer gnome-keyring libsecret-tools dbus-daemon openssl xauth curl
   fonts-dejavu-core
-  libwayland-dev libwayland-bin sway wl-clipboard wtype qt6-wayland xterm zenity
+  libwayland-dev libwayland-bin sway wl-clipboard wtype qt6-wayland xterm zenity xfce4-terminal
 )
 
 missing=()
