@@ -6,7 +6,8 @@
 # token kept secret, a running terminal job left alone, a terminal with nothing selected left alone
 # and its selection given back, a paste confirmation answered late, no carriage returns from GTK,
 # one rewrite for a held shortcut, no panel over a notice, nothing sent when nothing is selected,
-# and bounded time with an unresponsive or a heavy clipboard owner.
+# bounded time with an unresponsive or a heavy clipboard owner, and the clipboard kept by a
+# clipboard manager after Quit.
 #
 # Runs inside tests/support/run-in-session.sh. With E2E_KEEP=DIR the run's logs are copied to DIR.
 # Usage: run-e2e.sh VELMORA SERVICE TARGET_WINDOW CHAT_UPSTREAM MAKE_DEV_CERT CLIPBOARD_OWNER
@@ -214,9 +215,13 @@ dismiss_notice "Authentication Error"
 [[ -z "$(secret-tool lookup service com.mendwell.authtoken account sessionToken 2>/dev/null || true)" ]] ||
   fail "the rejected token is still stored"
 
-# --- The token never reaches an output line ------------------------------------------------------
+# --- Quit hands the clipboard to a clipboard manager; the token never reaches an output line ------
+"$clipboard_owner" --manager >"$work/manager.log" 2>&1 &
+pids+=($!)
+wait_for 20 grep -q ready "$work/manager.log" || fail "the clipboard manager did not start"
 kill -TERM "$velmora_pid"
 wait_for 10 eval '! kill -0 '"$velmora_pid"' 2>/dev/null' || fail "Velmora did not quit on SIGTERM"
+clipboard_is "kept across the cancel" || fail "the clipboard did not outlive Velmora"
 for log in velmora second-instance service; do
   if grep -qF -- "$token" "$work/$log.log"; then fail "the session token appears in $log.log"; fi
 done
