@@ -6,7 +6,8 @@
 //     Prints "ready" once it owns the selection, and "lost" when it takes in that another
 //     program took the clipboard.
 //   ClipboardOwner --manager
-//     a clipboard manager: on SAVE_TARGETS it copies the clipboard's text and then holds it.
+//     a clipboard manager: on SAVE_TARGETS it copies the clipboard's text (with MULTIPLE) and
+//     then holds it.
 //   ClipboardOwner --paste [--confirm MS]
 //     an application with the keyboard focus that pastes the clipboard's text when a line comes
 //     on its input, taking a large answer's pieces slowly (150 ms apart): with --confirm it first
@@ -51,11 +52,17 @@ xcb_window_t makeWindow(bool shown) {
     return made;
 }
 
-// Asks for the clipboard's text as programs do, taking the pieces of a large answer (each
-// announced by a new value of the property) slowly, up to the empty last one.
-std::string pasteInto(xcb_window_t window) {
+// Asks for the clipboard's text as programs do (a clipboard manager with MULTIPLE), taking the
+// pieces of a large answer (each announced by a new value of the property) slowly, up to the
+// empty last one.
+std::string pasteInto(xcb_window_t window, bool multiple = false) {
     const xcb_atom_t property = intern("VELMORA_TEST_PASTE");
-    xcb_convert_selection(connection, window, intern("CLIPBOARD"), intern("UTF8_STRING"), property,
+    const xcb_atom_t pair[] = {intern("UTF8_STRING"), property};
+    const xcb_atom_t pairs = intern("VELMORA_TEST_PAIRS");
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, pairs, intern("ATOM_PAIR"), 32,
+                        2, pair);
+    xcb_convert_selection(connection, window, intern("CLIPBOARD"),
+                          multiple ? intern("MULTIPLE") : pair[0], multiple ? pairs : property,
                           XCB_CURRENT_TIME);
     xcb_flush(connection);
     std::string text;
@@ -156,7 +163,7 @@ int main(int argc, char** argv) {
         }
         const auto data = served.find(request.target);
         if (request.target == saveTargets) {
-            served[intern("UTF8_STRING")] = pasteInto(window);
+            served[intern("UTF8_STRING")] = pasteInto(window, true);
             xcb_set_selection_owner(connection, window, selection, XCB_CURRENT_TIME);
         } else if (request.target == targets[0]) {
             xcb_change_property(connection, XCB_PROP_MODE_REPLACE, request.requestor,
