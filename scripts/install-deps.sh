@@ -7,12 +7,16 @@ packages=(
   build-essential cmake pkg-config clang-format clang libclang-rt-dev
   qt6-base-dev qt6-svg-dev libgl-dev
   libsecret-1-dev libcurl4-openssl-dev nlohmann-json3-dev libicu-dev
-  libx11-dev libxtst-dev libxi-dev libxkbcommon-dev
+  libx11-dev libxtst-dev libxi-dev libxcb-res0-dev libxkbcommon-dev
   libcpp-httplib-dev libssl-dev libsqlite3-dev
+  # The service: Boost.Asio/Beast, PostgreSQL's client library; the server and HAProxy for its
+  # replica test (which starts its own PostgreSQL, never a system cluster), nginx for its benchmark.
+  libboost-dev libpq-dev postgresql-15 haproxy nginx
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xdotool xclip trayer gnome-keyring libsecret-tools dbus-daemon openssl xauth curl
   fonts-dejavu-core
-  libwayland-dev libwayland-bin sway wl-clipboard wtype qt6-wayland xterm zenity
+  libwayland-dev libwayland-bin sway wl-clipboard wtype qt6-wayland xterm zenity xfce4-terminal
+  libglib2.0-bin
   # KDE Plasma's compositor and portals (the KDE portal is a Qt 5 program), and D-Bus for Python,
   # which the tests' second keyboard speaks.
   kwin-wayland xdg-desktop-portal xdg-desktop-portal-kde qtwayland5 python3-dbus python3-gi

@@ -36,7 +36,7 @@ if [[ -n ${SWAYSOCK:-} ]]; then
   swaymsg "bindsym --no-repeat Ctrl+Shift+p exec $velmora --trigger" >/dev/null
   swaymsg "bindsym Ctrl+Shift+o exec $velmora --trigger" >/dev/null
   # Velmora's notices take the focus from the line edit; each is closed as it opens.
-  swaymsg 'for_window [app_id="^velmora$"] kill' >/dev/null
+  swaymsg 'for_window [app_id="(?i)velmora"] kill' >/dev/null
   swaymsg "for_window [title=\"^No Updates Available\$\"] exec touch $work/update-notice-closed" \
     >/dev/null
   update_notice_closed() { [[ -e $work/update-notice-closed ]]; }
@@ -45,7 +45,7 @@ else
   keys() { "$here/../kwin/user-keyboard.py" "$@"; }
   cat >"$work/close-notices.js" <<'JS'
 function close(window) {
-    if (window.resourceClass == "velmora") {
+    if (/velmora/i.test(window.resourceClass)) {
         print("closed: " + window.caption);
         window.closeWindow();
     }

@@ -68,7 +68,8 @@ void storeRestoreToken(const QString& token) {
 
 }  // namespace
 
-PortalKeystrokes::PortalKeystrokes() = default;
+PortalKeystrokes::PortalKeystrokes(std::function<std::string()> menuLocation)
+    : menuLocation_(std::move(menuLocation)) {}
 
 PortalKeystrokes::~PortalKeystrokes() {
     endSession();
@@ -81,6 +82,7 @@ Capability PortalKeystrokes::permission(bool mayAsk) {
         }
         waitForStart();
     }
+    const std::string menu = menuLocation_ ? menuLocation_() : "Velmora's menu";
     switch (state_) {
         case State::Started:
             return Capability::yes();
@@ -92,17 +94,21 @@ Capability PortalKeystrokes::permission(bool mayAsk) {
         case State::Failed:
             return Capability::no(
                 "The desktop did not let Velmora control the keyboard, which it needs to press "
-                "Copy and Paste for you. Choose Check Permissions in Velmora's menu to try again.");
+                "Copy and Paste for you. Choose Check Permissions in " +
+                menu + " to try again.");
         case State::Declined:
             return Capability::no(
                 "Velmora was not allowed to control the keyboard, which it needs to press Copy "
-                "and Paste for you. Choose Check Permissions in Velmora's menu to be asked again. "
-                "(On GNOME, tick \"Allow remote interaction\" before you choose Share.)");
+                "and Paste for you. Choose Check Permissions in " +
+                menu +
+                " to be asked again. (On GNOME, tick \"Allow remote interaction\" before you "
+                "choose Share.)");
         case State::Ended:
             return Capability::no(
                 "The desktop has taken back Velmora's control of the keyboard (on GNOME, \"Stop "
                 "Screen Sharing\" does this), so Velmora cannot press Copy and Paste for you. "
-                "Choose Check Permissions in Velmora's menu to allow it again.");
+                "Choose Check Permissions in " +
+                menu + " to allow it again.");
         default:
             return Capability::no(
                 "Velmora presses Copy and Paste for you in the application you are writing in, "
@@ -110,7 +116,8 @@ Capability PortalKeystrokes::permission(bool mayAsk) {
                 "GNOME asks in a \"Remote desktop\" window: tick \"Allow remote interaction\", "
                 "then choose Share. While Velmora may type, GNOME shows a \"Stop Screen Sharing\" "
                 "button at the top of the screen; choosing it takes the control back. Choose Check "
-                "Permissions in Velmora's menu to be asked again.");
+                "Permissions in " +
+                menu + " to be asked again.");
     }
 }
 
