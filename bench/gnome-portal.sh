@@ -52,11 +52,6 @@ printf %s "$token" | secret-tool store --label=Velmora service com.mendwell.auth
   account sessionToken
 # The session starts in the overview; Escape leaves it.
 "$user" keys 1+ 1- >/dev/null
-"$build/tests/integration/e2e/e2e_target_window" "$work/target.txt" "the quick brown fox" \
-  "$work/keys.log" >/dev/null 2>&1 &
-pids+=($!)
-wait_for 20 eval '[[ -e $work/keys.log ]]' || fail "the line edit did not start"
-sleep 1
 # Velmora's log lines, stamped as they arrive.
 "$velmora" > >(while IFS= read -r l; do echo "$EPOCHREALTIME $l"; done >"$work/velmora.log") 2>&1 &
 pids+=($!)
@@ -67,6 +62,12 @@ wait_for 20 log_has "App launched." || fail "Velmora did not start"
 "$user" indicator
 # The update check's notice comes 2 s after the start.
 "$user" notices "No Updates Available"
+# Started last, the line edit has the focus (Velmora shows its window at start where there is no
+# tray).
+"$build/tests/integration/e2e/e2e_target_window" "$work/target.txt" "the quick brown fox" \
+  "$work/keys.log" >/dev/null 2>&1 &
+pids+=($!)
+wait_for 20 eval '[[ -e $work/keys.log ]]' || fail "the line edit did not start"
 sleep 1
 
 # Presses the shortcut with the `keys` steps given, then says what the user saw.
@@ -87,7 +88,7 @@ press() {
   local copied
   copied=$(tail -n +$((line + 1)) "$work/velmora.log" | grep -m1 "hotkeyTriggered" | cut -d' ' -f1)
   echo "press ${*}:"
-  echo "  line edit received: $(grep -v -E '^(Control|Shift) ' "$work/keys.log" | paste -sd,)"
+  echo "  line edit received: $(grep -v -E '(Control|Shift)$' "$work/keys.log" | paste -sd,)"
   echo "  line: '$(cat "$work/target.txt")'; requests: $(($(requests) - before));" \
     "clipboard: '$(xclip -o -selection clipboard)'"
   echo "  presses: $(tail -n +$((line + 1)) "$work/velmora.log" | grep -c "hotkeyTriggered called");" \

@@ -20,7 +20,8 @@ run=("$root/tests/integration/wayland/run-rewrite.sh" "$build/velmora"
   "$build/service/velmora-service" "$build/tests/integration/e2e/e2e_target_window"
   "$build/tests/integration/e2e/e2e_chat_upstream" "$root/service/make-dev-cert.sh")
 status=0
-for runner in tests/integration/kwin/run-in-kwin.sh tests/integration/wayland/run-in-sway.sh; do
-  "$root/$runner" "${run[@]}" 2>&1 | grep -E "^(kwin|sway|FAIL)" || status=1
+for desktop in kwin sway; do
+  "$root/tests/integration/wayland/run-in-compositor.sh" $desktop "${run[@]}" 2>&1 |
+    grep -E "^(kwin|sway|FAIL)" || status=1
 done
 exit $status

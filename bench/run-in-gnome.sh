@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
 # Runs a command in a GNOME 43 Wayland session of its own: a headless gnome-shell with XWayland,
 # gsd-media-keys for custom shortcuts, and the desktop portals, which the session bus starts on
-# demand, as an unprivileged user made for the purpose under root (desktop-user.sh).
+# demand, as an unprivileged user made for the purpose under root.
 set -euo pipefail
 
 command -v gnome-shell >/dev/null || { echo "gnome-shell is not installed" >&2; exit 77; }
-source "$(dirname "$0")/../tests/integration/wayland/desktop-user.sh"
-desktop_session velmora-gnome "$0" "$@"
+session=$(dirname "$0")/../tests/support/run-in-session.sh
+if [[ $(id -u) -eq 0 ]]; then
+  id -u velmora-gnome &>/dev/null ||
+    useradd --system --no-create-home --shell /usr/sbin/nologin velmora-gnome || true
+  as_user=(setpriv --reuid=velmora-gnome --regid=velmora-gnome --init-groups)
+  # A checkout in a folder closed to others (/root) stays readable to the user.
+  "${as_user[@]}" test -r "$0" || as_user+=(--inh-caps=+dac_read_search --ambient-caps=+dac_read_search)
+  exec "${as_user[@]}" -- env -u TMPDIR bash "$session" --no-display bash "$0" "$@"
+fi
+[[ -n ${DBUS_SESSION_BUS_ADDRESS:-} ]] || exec bash "$session" --no-display bash "$0" "$@"
 
 # gnome-shell needs a system bus; a private one that lets this user in.
 cat >"$HOME/system.conf" <<CONF

@@ -1,6 +1,6 @@
 // A small window holding one selected line of text, standing in for the application whose text
 // the user rewrites. Every change of its text is written to the file named on the command line,
-// and every key it receives, with the modifiers held ("C Ctrl"), to the next file if one is named.
+// and every key it receives, with the modifiers held ("Ctrl+C"), to the next file if one is named.
 #include <QApplication>
 #include <QFile>
 #include <QKeyEvent>
@@ -19,9 +19,7 @@ class KeyLog : public QObject {
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() == QEvent::KeyPress) {
             const auto* key = static_cast<QKeyEvent*>(event);
-            QString held = QKeySequence(key->modifiers().toInt()).toString();
-            held.chop(1);
-            file_.write((QKeySequence(key->key()).toString() + " " + held + "\n").toUtf8());
+            file_.write((QKeySequence(key->keyCombination()).toString() + "\n").toUtf8());
         }
         return false;
     }

@@ -72,7 +72,6 @@ class FakePortal::Object : public QDBusVirtualObject {
         } else if (method == "NotifyKeyboardKeycode") {
             const int code = args[2].toInt();
             const bool down = args[3].toUInt() == 1;
-            fake_.userActs();
             if (script.refusesAllKeys) {
                 bus.send(call.createErrorReply(QDBusError::Failed, "Invalid key event"));
                 return true;
@@ -118,16 +117,13 @@ void FakePortal::userHolds(std::chrono::milliseconds letGoAfter) {
     count(42, true);
 }
 
-void FakePortal::userActs() {
-    if (userLetsGo_ && std::chrono::steady_clock::now() >= *userLetsGo_) {
+void FakePortal::key(int code, bool down) {
+    const auto now = std::chrono::steady_clock::now();
+    if (userLetsGo_ && now >= *userLetsGo_) {
         userLetsGo_.reset();
         count(29, false);
         count(42, false);
     }
-}
-
-void FakePortal::key(int code, bool down) {
-    const auto now = std::chrono::steady_clock::now();
     firstKey_ = firstKey_.value_or(now);
     if (script_.ignoresOthersKeys && now < *firstKey_ + std::chrono::milliseconds(100)) {
         return;
@@ -149,13 +145,9 @@ FakePortal::Record FakePortal::record() {
     // By the time anyone looks, the user has let go.
     if (userLetsGo_) {
         userLetsGo_ = std::chrono::steady_clock::time_point::min();
-        userActs();
+        key(0, false);  // KEY_RESERVED: nothing changes but the user's keys
     }
     Record record = record_;
-    for (auto it = down_.begin(); it != down_.end(); ++it) {
-        if (it.value() > 0) {
-            record.held << it.key();
-        }
-    }
+    record.keysDown = std::count_if(down_.begin(), down_.end(), [](int n) { return n > 0; });
     return record;
 }

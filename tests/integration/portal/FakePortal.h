@@ -35,7 +35,7 @@ class FakePortal {
         QString preferredTrigger;
         QVariantMap selectOptions;  // of the last SelectDevices
         QStringList typed;          // each key but a modifier, with the modifiers held: "Ctrl+C"
-        QList<int> held;            // keys down now, the user's included
+        qsizetype keysDown = 0;     // now, the user's included
         QStringList openSessions;
     };
 
@@ -50,8 +50,6 @@ class FakePortal {
     class Object;
     friend class Object;
 
-    // The user's keys, before each of the program's.
-    void userActs();
     void key(int code, bool down);
     void count(int code, bool down);
 

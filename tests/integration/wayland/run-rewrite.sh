@@ -4,9 +4,9 @@
 # the keys it receives, and a second keyboard standing for the user's. The user presses Ctrl+Shift+P
 # with P held 0.3 s and the modifiers let go after it, then holds it 2 s: each press rewrites the
 # line with one request, gives the clipboard back, and reaches the line edit as exactly Ctrl+C and
-# Ctrl+V, leaving no key down. In sway (run-in-sway.sh) the shortcut is the README's binding of
-# `velmora --trigger`, and a binding that repeats while held still makes one request; in KWin
-# (run-in-kwin.sh) Velmora binds it through the GlobalShortcuts portal.
+# Ctrl+V, leaving no key down. In sway the shortcut is the README's binding of `velmora --trigger`,
+# and a binding that repeats while held still makes one request; in KWin Velmora binds it through
+# the GlobalShortcuts portal. Runs inside run-in-compositor.sh.
 # Usage: run-rewrite.sh VELMORA SERVICE TARGET_WINDOW CHAT_UPSTREAM MAKE_DEV_CERT
 set -euo pipefail
 
@@ -42,23 +42,15 @@ if [[ -n ${SWAYSOCK:-} ]]; then
   update_notice_closed() { [[ -e $work/update-notice-closed ]]; }
 else
   desktop=kwin
-  keys() { "$here/../kwin/user-keyboard.py" "$@"; }
-  cat >"$work/close-notices.js" <<'JS'
-function close(window) {
-    if (/velmora/i.test(window.resourceClass)) {
-        print("closed: " + window.caption);
-        window.closeWindow();
-    }
-}
-workspace.clientAdded.connect(close);
-JS
+  keys() { "$here/user-keyboard.py" "$@"; }
+  echo 'workspace.clientAdded.connect(w => { if (/velmora/i.test(w.resourceClass)) {
+    print("closed: " + w.caption); w.closeWindow(); } });' >"$work/close-notices.js"
   update_notice_closed() { grep -q "closed: No Updates Available" "$HOME/kwin.log"; }
   # KWin offers scripting a moment after it starts.
-  wait_for 20 eval 'dbus-send --session --dest=org.kde.KWin --print-reply /Scripting \
-    org.kde.kwin.Scripting.loadScript "string:$work/close-notices.js" &>/dev/null' ||
+  kwin() { dbus-send --session --dest=org.kde.KWin --print-reply /Scripting "$@" &>/dev/null; }
+  wait_for 20 kwin org.kde.kwin.Scripting.loadScript "string:$work/close-notices.js" ||
     fail "KWin offers no scripting"
-  dbus-send --session --dest=org.kde.KWin --print-reply /Scripting org.kde.kwin.Scripting.start \
-    >/dev/null
+  kwin org.kde.kwin.Scripting.start
 fi
 
 start_service "$service" "$chat_upstream" "$make_dev_cert" "$("$velmora" --version | awk '{print $NF}')"
@@ -88,7 +80,7 @@ rewrite() {
   wl-copy "earlier clipboard text"
   : >"$work/keys.log"
   keys 29+ 30+ 30- 29-
-  wait_for 10 grep -qx "A Ctrl" "$work/keys.log" || fail "Ctrl+A did not reach the line edit"
+  wait_for 10 grep -qx "Ctrl+A" "$work/keys.log" || fail "Ctrl+A did not reach the line edit"
   : >"$work/keys.log"
   keys "$@"
   wait_for 30 target_is "$expected" ||
@@ -99,10 +91,10 @@ rewrite() {
   wait_for 10 eval '[[ "$(wl-paste -n)" == "earlier clipboard text" ]]' ||
     fail "the clipboard was not given back"
   # The user's own keys reach the line edit too: Control and Shift, pressed before the shortcut.
-  [[ "$(grep -v -E '^(Control|Shift) ' "$work/keys.log" | paste -sd,)" == "C Ctrl,V Ctrl" ]] ||
+  [[ "$(grep -v -E '(Control|Shift)$' "$work/keys.log" | paste -sd,)" == "Ctrl+C,Ctrl+V" ]] ||
     fail "the line edit received: $(paste -sd, "$work/keys.log")"
   keys 107+ 107-
-  wait_for 5 eval '[[ "$(tail -n1 "$work/keys.log")" == "End " ]]' ||
+  wait_for 5 eval '[[ "$(tail -n1 "$work/keys.log")" == "End" ]]' ||
     fail "a key pressed afterwards came with modifiers: $(tail -n1 "$work/keys.log")"
 }
 
