@@ -9,10 +9,17 @@ session=$(dirname "$0")/../tests/support/run-in-session.sh
 if [[ $(id -u) -eq 0 ]]; then
   id -u velmora-gnome &>/dev/null ||
     useradd --system --no-create-home --shell /usr/sbin/nologin velmora-gnome || true
-  as_user=(setpriv --reuid=velmora-gnome --regid=velmora-gnome --init-groups)
-  # A checkout in a folder closed to others (/root) stays readable to the user.
-  "${as_user[@]}" test -r "$0" || as_user+=(--inh-caps=+dac_read_search --ambient-caps=+dac_read_search)
-  exec "${as_user[@]}" -- env -u TMPDIR bash "$session" --no-display bash "$0" "$@"
+  # A checkout inside a folder closed to others (/root): the user may pass through while this runs.
+  opened=()
+  dir=$(realpath "$0")
+  while dir=$(dirname "$dir") && [[ $dir != / ]]; do
+    ((8#$(stat -c %a "$dir") & 1)) || { chmod o+x "$dir" && opened+=("$dir"); }
+  done
+  status=0
+  setpriv --reuid=velmora-gnome --regid=velmora-gnome --init-groups -- env -u TMPDIR \
+    bash "$session" --no-display bash "$0" "$@" || status=$?
+  ((${#opened[@]} == 0)) || chmod o-x "${opened[@]}"
+  exit $status
 fi
 [[ -n ${DBUS_SESSION_BUS_ADDRESS:-} ]] || exec bash "$session" --no-display bash "$0" "$@"
 
