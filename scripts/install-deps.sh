@@ -13,6 +13,7 @@ packages=(
   xvfb xdotool xclip trayer gnome-keyring libsecret-tools dbus-daemon openssl xauth curl
   fonts-dejavu-core
   libwayland-dev libwayland-bin sway wl-clipboard wtype qt6-wayland xterm zenity
+  xdg-utils desktop-file-utils libnss3-tools jq python3
 )
 
 missing=()
@@ -26,10 +27,14 @@ if ((${#missing[@]} == 0)); then
   exit 0
 fi
 
+SUDO=
 if [[ $(id -u) -ne 0 ]]; then
+  command -v sudo >/dev/null || {
+    echo "Missing packages; as root, run: apt-get install ${missing[*]}" >&2
+    exit 1
+  }
+  echo "Installing the missing packages with sudo: ${missing[*]}"
   SUDO=sudo
-else
-  SUDO=
 fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# `scripts/run.sh --no-build` as an unprivileged desktop user (made when run as root) in a private
+# session: it finds a model on a fake Ollama, makes its desktop entry the velmora: handler, which
+# xdg-open then reaches the running Velmora through; a second start uses the same service; when
+# Velmora ends, so does the service; a velmora: link starts both again, as start at login would.
+# Usage: run-command.sh SOURCE_DIR BUILD_DIR
+set -euo pipefail
+if [[ -z ${IN_RUN_SESSION:-} ]]; then
+  as_user=()
+  if ((EUID == 0)); then
+    id -u velmora-run &>/dev/null || useradd --system --no-create-home velmora-run || id velmora-run
+    as_user=(setpriv --reuid=velmora-run --regid=velmora-run --init-groups --)
+  fi
+  IN_RUN_SESSION=1 exec "${as_user[@]}" "$1/tests/support/run-in-session.sh" "$0" "$@"
+fi
+work=$HOME service=$XDG_DATA_HOME/velmora-service
+source "$1/tests/integration/e2e/e2e-lib.sh"
+velmoras() { # the Velmoras started from here
+  for p in $(pgrep -P "${1:-$$}"); do [[ $(cat "/proc/$p/comm" 2>/dev/null) != velmora ]] || echo "$p"; velmoras "$p"; done
+}
+finish() {
+  local status=$?
+  kill $(velmoras) "${pids[@]}" "$(cat "$service/service.pid" 2>/dev/null)" 2>/dev/null
+  wait
+  ((status)) && tail -n 20 "$HOME"/*.log >&2
+  exit $status
+}
+trap finish EXIT
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+served() { curl -sf --cacert "$service/certs/ca.pem" "https://127.0.0.1:$VELMORA_SERVICE_PORT/latest/version.json"; }
+mkdir -p "$HOME/ollama/api"
+echo '{"models": [{"name": "nomic-embed-text:latest"}, {"name": "run-test:latest"}]}' >"$HOME/ollama/api/tags"
+ollama=$(free_port)
+python3 -m http.server -b 127.0.0.1 -d "$HOME/ollama" "$ollama" >"$HOME/ollama.log" 2>&1 &
+pids+=($!)
+export VELMORA_BUILD_DIR=$2 VELMORA_OLLAMA_ADDRESS=127.0.0.1:$ollama VELMORA_SERVICE_PORT=$(free_port)
+wait_for 10 curl -sf "http://127.0.0.1:$ollama/api/tags" -o /dev/null || fail "no fake Ollama"
+
+"$1/scripts/run.sh" --no-build >"$HOME/first.log" 2>&1 &
+first=$!
+wait_for 30 grep -q "App launched." "$HOME/first.log" || fail "Velmora did not start"
+grep -q "Model: run-test:latest, of the Ollama server on 127.0.0.1:$ollama" "$HOME/first.log" || fail "no model"
+pid=$(cat "$service/service.pid")
+tr '\0' ' ' <"/proc/$pid/cmdline" | grep -q -- "--upstream-url http://127.0.0.1:$ollama/v1 --model-map gemini-2.5-flash-preview-05-20=run-test:latest" ||
+  fail "the service does not use the model found"
+[[ $(xdg-mime query default x-scheme-handler/velmora) == app.velmora.Velmora.desktop ]] || fail "no handler"
+xdg-open 'velmora://auth/callback?token=run-test' || fail "xdg-open failed"
+wait_for 20 grep -q "Received URL: velmora://auth/callback?token=<redacted>" "$HOME/first.log" ||
+  fail "the velmora: link did not reach Velmora"
+
+"$1/scripts/run.sh" --no-build >"$HOME/second.log" 2>&1 || fail "the second start failed"
+grep -q "Using the velmora-service that runs on" "$HOME/second.log" && kill -0 "$pid" ||
+  fail "the second start did not keep the service"
+kill $(velmoras)
+wait "$first" || true
+! served >/dev/null && ! kill -0 "$pid" 2>/dev/null || fail "the service outlived Velmora"
+
+xdg-open 'velmora://auth/callback?token=run-test-2' >"$HOME/launch.log" 2>&1 &
+wait_for 30 grep -q "Received URL: velmora://auth/callback" "$HOME/launch.log" && served >/dev/null ||
+  fail "a velmora: link did not start Velmora and the service"
+echo "run command checks passed"
