@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # `scripts/run.sh --no-build` as an unprivileged desktop user (made when run as root) in a private
-# session: it finds a model on a fake Ollama, makes its desktop entry the velmora: handler, which
-# xdg-open then reaches the running Velmora through; a second start uses the same service; when
-# Velmora ends, so does the service; a velmora: link starts both again, as start at login would.
-# Usage: run-command.sh SOURCE_DIR BUILD_DIR
+# session with a tray: it uses the model of a fake Ollama; with no browser, "Sign in" says so in a
+# notice; its desktop entry handles velmora: links, which xdg-open brings to the running Velmora;
+# a second start keeps the service; it ends with Velmora; a velmora: link starts both again, as
+# start at login does. Usage: run-command.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 if [[ -z ${IN_RUN_SESSION:-} ]]; then
   as_user=()
@@ -26,31 +26,39 @@ finish() {
   exit $status
 }
 trap finish EXIT
-free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 served() { curl -sf --cacert "$service/certs/ca.pem" "https://127.0.0.1:$VELMORA_SERVICE_PORT/latest/version.json"; }
+shown() { title=$1 && wait_for 10 eval 'w=$(xdotool search --onlyvisible --name "^$title\$" | head -n1); [[ -n $w ]]'; }
 mkdir -p "$HOME/ollama/api"
 echo '{"models": [{"name": "nomic-embed-text:latest"}, {"name": "run-test:latest"}]}' >"$HOME/ollama/api/tags"
-ollama=$(free_port)
-python3 -m http.server -b 127.0.0.1 -d "$HOME/ollama" "$ollama" >"$HOME/ollama.log" 2>&1 &
+ollama=$(port)
+python3 -m http.server -b 127.0.0.1 -d "$HOME/ollama" "$ollama" >/dev/null 2>&1 &
 pids+=($!)
-export VELMORA_BUILD_DIR=$2 VELMORA_OLLAMA_ADDRESS=127.0.0.1:$ollama VELMORA_SERVICE_PORT=$(free_port)
+trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 &
+pids+=($!)
+export VELMORA_BUILD_DIR=$2 VELMORA_OLLAMA_ADDRESS=127.0.0.1:$ollama VELMORA_SERVICE_PORT=$(port)
 wait_for 10 curl -sf "http://127.0.0.1:$ollama/api/tags" -o /dev/null || fail "no fake Ollama"
 
-"$1/scripts/run.sh" --no-build >"$HOME/first.log" 2>&1 &
+# No browser at all: nothing handles https and $BROWSER fails.
+BROWSER=false XDG_DATA_DIRS=$HOME "$1/scripts/run.sh" --no-build >"$HOME/first.log" 2>&1 &
 first=$!
-wait_for 30 grep -q "App launched." "$HOME/first.log" || fail "Velmora did not start"
+shown "No Updates Available" || fail "Velmora did not start"
 grep -q "Model: run-test:latest, of the Ollama server on 127.0.0.1:$ollama" "$HOME/first.log" || fail "no model"
-pid=$(cat "$service/service.pid")
-tr '\0' ' ' <"/proc/$pid/cmdline" | grep -q -- "--upstream-url http://127.0.0.1:$ollama/v1 --model-map gemini-2.5-flash-preview-05-20=run-test:latest" ||
+tr '\0' ' ' <"/proc/$(cat "$service/service.pid")/cmdline" | grep -q -- "--upstream-url http://127.0.0.1:$ollama/v1 --model-map gemini-2.5-flash-preview-05-20=run-test:latest" ||
   fail "the service does not use the model found"
+xdotool windowfocus --sync "$w" key Return
+# The icon is the tray's only one, at the screen's top right; "Sign in" is third from the bottom.
+wait_for 30 eval 'xdotool mousemove 1268 12 click 1 sleep 1 key Up Up Up Return; shown "Open the Sign-In Page"' ||
+  fail "no notice when the browser could not be opened"
+xdotool windowfocus --sync "$w" key Return
 [[ $(xdg-mime query default x-scheme-handler/velmora) == app.velmora.Velmora.desktop ]] || fail "no handler"
 xdg-open 'velmora://auth/callback?token=run-test' || fail "xdg-open failed"
 wait_for 20 grep -q "Received URL: velmora://auth/callback?token=<redacted>" "$HOME/first.log" ||
   fail "the velmora: link did not reach Velmora"
 
-"$1/scripts/run.sh" --no-build >"$HOME/second.log" 2>&1 || fail "the second start failed"
-grep -q "Using the velmora-service that runs on" "$HOME/second.log" && kill -0 "$pid" ||
-  fail "the second start did not keep the service"
+pid=$(cat "$service/service.pid")
+"$1/scripts/run.sh" --no-build >"$HOME/second.log" 2>&1 && grep -q "Using the velmora-service that runs" \
+  "$HOME/second.log" && kill -0 "$pid" || fail "the second start did not keep the service"
 kill $(velmoras)
 wait "$first" || true
 ! served >/dev/null && ! kill -0 "$pid" 2>/dev/null || fail "the service outlived Velmora"
