@@ -14,7 +14,7 @@
 # handler of velmora: URLs) and its D-Bus service point here (scripts/register-desktop.sh), and
 # the local certificate authority, which may sign for this machine's loopback addresses only, is
 # added to the user's browser certificate databases (~/.pki/nssdb for Chromium, each Firefox
-# profile), so the sign-in page opens without a warning.
+# profile there is), so the sign-in page opens without a warning.
 #
 # One service per machine: a start finds the service already answering on the port (with this
 # machine's certificate and this build's version) and uses it, or restarts it when its settings
@@ -97,7 +97,8 @@ trust_local_ca() {
   fingerprint=$(openssl x509 -in "$certs/ca.pem" -noout -fingerprint -sha256)
   mkdir -p "$HOME/.pki/nssdb"
   [[ -e $HOME/.pki/nssdb/cert9.db ]] || certutil -N -d "sql:$HOME/.pki/nssdb" --empty-password
-  for db in "$HOME/.pki/nssdb" "$HOME"/.mozilla/firefox/*/; do
+  # Firefox profiles: in ~/.mozilla/firefox, or $XDG_CONFIG_HOME/mozilla/firefox from newer releases (153 ESR).
+  for db in "$HOME/.pki/nssdb" "$HOME"/.mozilla/firefox/*/ "${XDG_CONFIG_HOME:-$HOME/.config}"/mozilla/firefox/*/; do
     [[ -e $db/cert9.db ]] || continue
     [[ $(certutil -L -d "sql:$db" -n "$nick" -a 2>/dev/null |
       openssl x509 -noout -fingerprint -sha256 2>/dev/null) != "$fingerprint" ]] || continue
@@ -179,12 +180,22 @@ finish() {
   instance_runs || stop_service
 }
 trap finish EXIT
+# Velmora runs beside this script, which passes on a request to end (Ctrl+C, a closed terminal,
+# kill) and then ends the service as after a Quit.
+run() {
+  "$@" &
+  velmora_pid=$!
+  trap 'kill -TERM "$velmora_pid" 2>/dev/null' INT TERM HUP
+  local status
+  while wait "$velmora_pid"; status=$?; kill -0 "$velmora_pid" 2>/dev/null; do :; done
+  return "$status"
+}
 export VELMORA_API_HOST=127.0.0.1:$port VELMORA_DOWNLOAD_HOST=127.0.0.1:$port
 export VELMORA_CA_FILE=$certs/ca.pem
 
 if [[ -n ${DISPLAY:-} || -n ${WAYLAND_DISPLAY:-} ]]; then
   ((UID)) || say "Running as root: browsers refuse to run as root; run this as your desktop user."
-  "$velmora" "$@"
+  run "$velmora" "$@"
   exit
 fi
 
@@ -204,7 +215,7 @@ if [[ -z ${XDG_RUNTIME_DIR:-} ]]; then
   export XDG_RUNTIME_DIR
 fi
 echo "Velmora's display is $DISPLAY."
-dbus-run-session -- bash -c '
+run dbus-run-session -- bash -c '
   eval "$(printf velmora | gnome-keyring-daemon --unlock --components=secrets)" >/dev/null
   trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 &
   "$@"
