@@ -13,7 +13,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 browser=${1:-chromium} shots=${2:-}
 if [[ -z ${IN_BENCH_SESSION:-} ]]; then
-  command -v "$browser" >/dev/null || { echo "Install $browser first (apt-get install $browser)"; exit 2; }
+  command -v "$browser" >/dev/null || { echo "Install $browser first (apt-get install $browser)" &&
+    exit 2; }
   as_user=()
   if ((EUID == 0)); then
     id -u velmora-bench &>/dev/null || useradd --system --no-create-home velmora-bench
@@ -28,8 +29,9 @@ source "$root/tests/integration/e2e/e2e-lib.sh"
 # profile's lock "address:+PID".
 browser_pid() {
   local lock
-  lock=$(readlink "$XDG_CONFIG_HOME/chromium/SingletonLock" "$XDG_CONFIG_HOME"/mozilla/firefox/*/lock \
-    "$HOME"/.mozilla/firefox/*/lock 2>/dev/null | head -n1) && echo "${lock##*[-+]}"
+  lock=$(readlink "$XDG_CONFIG_HOME/chromium/SingletonLock" \
+    "$XDG_CONFIG_HOME"/mozilla/firefox/*/lock "$HOME"/.mozilla/firefox/*/lock 2>/dev/null |
+    head -n1) && echo "${lock##*[-+]}"
 }
 finish() {
   local status=$?
@@ -39,7 +41,10 @@ finish() {
   exit $status
 }
 trap finish EXIT
-shown() { title=$1 && wait_for "$2" eval 'w=$(xdotool search --onlyvisible --name "$title" | head -n1); [[ -n $w ]]'; }
+shown() { # sets w to the window whose title matches $1, waiting up to $2 seconds
+  title=$1 && wait_for "$2" eval 'w=$(xdotool search --onlyvisible --name "$title" | head -n1)
+    [[ -n $w ]]'
+}
 step_start=$SECONDS
 step() {
   echo "$((SECONDS - step_start)) s  $1"
@@ -50,12 +55,13 @@ step() {
 export CHROMIUM_FLAGS="--no-first-run --disable-background-networking --disable-component-update
   --disable-sync --disable-quic --disable-gpu --password-store=basic"
 if [[ $browser == firefox-esr ]]; then
-  timeout 120 firefox-esr --headless --screenshot "$work/first-start.png" about:blank &>/dev/null || true
+  timeout 120 firefox-esr --headless --screenshot "$work/first.png" about:blank &>/dev/null || :
 fi
 xdg-mime default "$browser.desktop" x-scheme-handler/https x-scheme-handler/http
 trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 &
 pids+=($!)
-VELMORA_SERVICE_PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+VELMORA_SERVICE_PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1])')
 export VELMORA_SERVICE_PORT
 
 "$root/scripts/run.sh" --no-build >"$work/velmora.log" 2>&1 &
@@ -77,7 +83,11 @@ step "passphrase sent; the browser asks whether to open Velmora" question
 # Chromium's question has Cancel focused: Tab, then Return answers "Open Velmora". Firefox asks
 # twice, whether the site may open the link (Return: "Open Link") and with which application
 # (Velmora chosen; Alt+O: "Open Link").
-if [[ $browser == chromium ]]; then xdotool key Tab Return; else xdotool key Return sleep 3 key alt+o; fi
+if [[ $browser == chromium ]]; then
+  xdotool key Tab Return
+else
+  xdotool key Return sleep 3 key alt+o
+fi
 shown "^Signed In$" 60 || fail "Velmora did not sign in"
 step "Velmora shows \"Signed In\"" signed-in
 log_has "Authentication successful via URL callback. Token received." || fail "no callback line"

@@ -13,10 +13,12 @@ install(CODE [[
     find_program(update_desktop_database update-desktop-database)
     find_program(update_icon_cache gtk-update-icon-cache)
     if(update_desktop_database)
-      execute_process(COMMAND ${update_desktop_database} -q ${CMAKE_INSTALL_PREFIX}/share/applications)
+      execute_process(COMMAND ${update_desktop_database} -q
+        ${CMAKE_INSTALL_PREFIX}/share/applications)
     endif()
     if(update_icon_cache AND EXISTS ${CMAKE_INSTALL_PREFIX}/share/icons/hicolor/index.theme)
-      execute_process(COMMAND ${update_icon_cache} -q -t ${CMAKE_INSTALL_PREFIX}/share/icons/hicolor)
+      execute_process(COMMAND ${update_icon_cache} -q -t
+        ${CMAKE_INSTALL_PREFIX}/share/icons/hicolor)
     endif()
   endif()
 ]] COMPONENT app)
@@ -27,7 +29,8 @@ if(VELMORA_BUILD_SERVICE)
   set(deploy ${PROJECT_SOURCE_DIR}/service/deploy)
   # The unit, its user and the sample settings, when they are in the tree.
   if(EXISTS ${deploy}/velmora-service.service)
-    install(FILES ${deploy}/velmora-service.service DESTINATION lib/systemd/system COMPONENT service)
+    install(FILES ${deploy}/velmora-service.service DESTINATION lib/systemd/system
+      COMPONENT service)
   endif()
   if(EXISTS ${deploy}/velmora-service.sysusers)
     install(FILES ${deploy}/velmora-service.sysusers DESTINATION lib/sysusers.d

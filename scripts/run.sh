@@ -53,10 +53,12 @@ say() { [[ $mode == --launch ]] || echo "$@"; }
 
 # The first model of a local OpenAI-compatible server: sets upstream and model.
 find_model() {
-  local ollama=${VELMORA_OLLAMA_ADDRESS:-127.0.0.1:11434} llama=${VELMORA_LLAMA_CPP_ADDRESS:-127.0.0.1:8080}
+  local ollama=${VELMORA_OLLAMA_ADDRESS:-127.0.0.1:11434}
+  local llama=${VELMORA_LLAMA_CPP_ADDRESS:-127.0.0.1:8080}
   # Embedding models cannot chat.
   first() { curl -sf --max-time 2 "http://$1" | jq -er "[$2 | select(test(\"embed\") | not)][0]"; }
-  if model=$(first "$ollama/api/tags" '.models[].name' || first "$ollama/v1/models" '.data[].id'); then
+  if model=$(first "$ollama/api/tags" '.models[].name' || first "$ollama/v1/models" '.data[].id')
+  then
     upstream=http://$ollama/v1
     say "Model: $model, of the Ollama server on $ollama (VELMORA_UPSTREAM_URL chooses another)."
   elif model=$(first "$llama/v1/models" '.data[].id'); then
@@ -97,8 +99,10 @@ trust_local_ca() {
   fingerprint=$(openssl x509 -in "$certs/ca.pem" -noout -fingerprint -sha256)
   mkdir -p "$HOME/.pki/nssdb"
   [[ -e $HOME/.pki/nssdb/cert9.db ]] || certutil -N -d "sql:$HOME/.pki/nssdb" --empty-password
-  # Firefox profiles: in ~/.mozilla/firefox, or $XDG_CONFIG_HOME/mozilla/firefox from newer releases (153 ESR).
-  for db in "$HOME/.pki/nssdb" "$HOME"/.mozilla/firefox/*/ "${XDG_CONFIG_HOME:-$HOME/.config}"/mozilla/firefox/*/; do
+  # Firefox profiles: in ~/.mozilla/firefox, or $XDG_CONFIG_HOME/mozilla/firefox from newer
+  # releases (153 ESR).
+  for db in "$HOME/.pki/nssdb" "$HOME"/.mozilla/firefox/*/ \
+    "${XDG_CONFIG_HOME:-$HOME/.config}"/mozilla/firefox/*/; do
     [[ -e $db/cert9.db ]] || continue
     [[ $(certutil -L -d "sql:$db" -n "$nick" -a 2>/dev/null |
       openssl x509 -noout -fingerprint -sha256 2>/dev/null) != "$fingerprint" ]] || continue
@@ -109,7 +113,8 @@ trust_local_ca() {
 if command -v certutil >/dev/null; then
   trust_local_ca
 else
-  say "certutil (libnss3-tools) is missing: browsers will warn about the sign-in page's certificate."
+  say "certutil (libnss3-tools) is missing: browsers will warn about the sign-in page's" \
+    "certificate."
 fi
 [[ $mode == --launch ]] || bash "$root/scripts/register-desktop.sh" "$velmora" \
   ${VELMORA_BUILD_DIR:+env "VELMORA_BUILD_DIR=$build"} "$root/scripts/run.sh" --launch ||
@@ -134,7 +139,9 @@ stop_service() {
 }
 in_use() { (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; }
 
-same_settings() { [[ $(cat "$home/service.args" 2>/dev/null) == "$(printf '%s\n' "${args[@]}")" ]]; }
+same_settings() {
+  [[ $(cat "$home/service.args" 2>/dev/null) == "$(printf '%s\n' "${args[@]}")" ]]
+}
 if answers && [[ $mode == --launch ]] || answers && same_settings; then
   say "Using the velmora-service that runs on https://127.0.0.1:$port (log: $home/service.log)."
 else
@@ -169,7 +176,8 @@ say "Sign in from Velmora's menu with the passphrase in $home/passphrase."
 # --- Velmora --------------------------------------------------------------------------------------
 instance_runs() { # its lock, in the first folder Velmora may choose that has one
   local dir
-  for dir in "${XDG_RUNTIME_DIR:-}" "${TMPDIR:-/tmp}/velmora-$UID" "${XDG_CACHE_HOME:-$HOME/.cache}/velmora-$UID"; do
+  for dir in "${XDG_RUNTIME_DIR:-}" "${TMPDIR:-/tmp}/velmora-$UID" \
+    "${XDG_CACHE_HOME:-$HOME/.cache}/velmora-$UID"; do
     [[ -n $dir && -e $dir/velmora.lock ]] && ! flock -n "$dir/velmora.lock" true && return 0
   done
   return 1

@@ -15,9 +15,7 @@ if [[ -z ${IN_RUN_SESSION:-} ]]; then
 fi
 work=$HOME service=$XDG_DATA_HOME/velmora-service
 source "$1/tests/integration/e2e/e2e-lib.sh"
-velmoras() { # the Velmoras started from here
-  for p in $(pgrep -P "${1:-$$}"); do [[ $(cat "/proc/$p/comm" 2>/dev/null) != velmora ]] || echo "$p"; velmoras "$p"; done
-}
+velmoras() { pgrep -s 0 -u "$UID" -x velmora; } # started from here: this session, this user
 finish() {
   local status=$?
   kill $(velmoras) "${pids[@]}" "$(cat "$service/service.pid" 2>/dev/null)" 2>/dev/null
@@ -26,44 +24,51 @@ finish() {
   exit $status
 }
 trap finish EXIT
-port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-served() { curl -sf --cacert "$service/certs/ca.pem" "https://127.0.0.1:$VELMORA_SERVICE_PORT/latest/version.json"; }
-shown() { title=$1 && wait_for 10 eval 'w=$(xdotool search --onlyvisible --name "^$title\$" | head -n1); [[ -n $w ]]'; }
+port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1])'; }
+served() { curl -sfo /dev/null --cacert "$service/certs/ca.pem" "$version_url"; }
+shown() { # sets w to the window titled $1
+  title=$1 && wait_for 20 eval 'w=$(xdotool search --onlyvisible --name "^$title\$" | head -n1)
+    [[ -n $w ]]'
+}
 mkdir -p "$HOME/ollama/api"
-echo '{"models": [{"name": "nomic-embed-text:latest"}, {"name": "run-test:latest"}]}' >"$HOME/ollama/api/tags"
+echo '{"models": [{"name": "nomic-embed"}, {"name": "run-test:latest"}]}' >"$HOME/ollama/api/tags"
 ollama=$(port)
-python3 -m http.server -b 127.0.0.1 -d "$HOME/ollama" "$ollama" >/dev/null 2>&1 &
-pids+=($!)
-trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 &
-pids+=($!)
+python3 -m http.server -b 127.0.0.1 -d "$HOME/ollama" "$ollama" &>/dev/null & pids+=($!)
+trayer --edge top --align right --widthtype request --height 24 &>/dev/null & pids+=($!)
 export VELMORA_BUILD_DIR=$2 VELMORA_OLLAMA_ADDRESS=127.0.0.1:$ollama VELMORA_SERVICE_PORT=$(port)
+version_url=https://127.0.0.1:$VELMORA_SERVICE_PORT/latest/version.json
 wait_for 10 curl -sf "http://127.0.0.1:$ollama/api/tags" -o /dev/null || fail "no fake Ollama"
 
 # No browser at all: nothing handles https and $BROWSER fails.
 BROWSER=false XDG_DATA_DIRS=$HOME "$1/scripts/run.sh" --no-build >"$HOME/first.log" 2>&1 &
 first=$!
 shown "No Updates Available" || fail "Velmora did not start"
-grep -q "Model: run-test:latest, of the Ollama server on 127.0.0.1:$ollama" "$HOME/first.log" || fail "no model"
-tr '\0' ' ' <"/proc/$(cat "$service/service.pid")/cmdline" | grep -q -- "--upstream-url http://127.0.0.1:$ollama/v1 --model-map gemini-2.5-flash-preview-05-20=run-test:latest" ||
-  fail "the service does not use the model found"
+grep -q "Model: run-test:latest, of the Ollama server on 127.0.0.1:$ollama" "$HOME/first.log" &&
+  tr '\0' ' ' <"/proc/$(cat "$service/service.pid")/cmdline" | grep -q -- "--upstream-url \
+http://127.0.0.1:$ollama/v1 --model-map gemini-2.5-flash-preview-05-20=run-test:latest" ||
+  fail "the service does not use the model found, or does not say which"
 xdotool windowfocus --sync "$w" key Return
 # The icon is the tray's only one, at the screen's top right; "Sign in" is third from the bottom.
-wait_for 30 eval 'xdotool mousemove 1268 12 click 1 sleep 1 key Up Up Up Return; shown "Open the Sign-In Page"' ||
+wait_for 30 eval 'xdotool mousemove 1268 12 click 1 sleep 1 key Up Up Up Return
+  shown "Open the Sign-In Page"' ||
   fail "no notice when the browser could not be opened"
 xdotool windowfocus --sync "$w" key Return
-[[ $(xdg-mime query default x-scheme-handler/velmora) == app.velmora.Velmora.desktop ]] || fail "no handler"
+[[ $(xdg-mime query default x-scheme-handler/velmora) == app.velmora.Velmora.desktop ]] ||
+  fail "no handler"
 xdg-open 'velmora://auth/callback?token=run-test' || fail "xdg-open failed"
 wait_for 20 grep -q "Received URL: velmora://auth/callback?token=<redacted>" "$HOME/first.log" ||
   fail "the velmora: link did not reach Velmora"
 
 pid=$(cat "$service/service.pid")
-"$1/scripts/run.sh" --no-build >"$HOME/second.log" 2>&1 && grep -q "Using the velmora-service that runs" \
-  "$HOME/second.log" && kill -0 "$pid" || fail "the second start did not keep the service"
+"$1/scripts/run.sh" --no-build >"$HOME/second.log" 2>&1 &&
+  grep -q "Using the velmora-service that runs" "$HOME/second.log" && kill -0 "$pid" ||
+  fail "the second start did not keep the service"
 kill $(velmoras)
 wait "$first" || true
-! served >/dev/null && ! kill -0 "$pid" 2>/dev/null || fail "the service outlived Velmora"
+! served && ! kill -0 "$pid" 2>/dev/null || fail "the service outlived Velmora"
 
 xdg-open 'velmora://auth/callback?token=run-test-2' >"$HOME/launch.log" 2>&1 &
-wait_for 30 grep -q "Received URL: velmora://auth/callback" "$HOME/launch.log" && served >/dev/null ||
+wait_for 30 grep -q "Received URL: velmora://auth/callback" "$HOME/launch.log" && served ||
   fail "a velmora: link did not start Velmora and the service"
 echo "run command checks passed"
