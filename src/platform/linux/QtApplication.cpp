@@ -65,7 +65,7 @@ void QtApplication::openURL(const std::string& url, OpenDone done) {
         };
     const QUrl parsed(QString::fromStdString(url), QUrl::StrictMode);
     if (!parsed.isValid()) {
-        report(platform::OpenResult::NotOpened);
+        queue_.async([report] { report(platform::OpenResult::NotOpened); });
         return;
     }
     auto* opener = new QProcess(this);
