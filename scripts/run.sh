@@ -40,7 +40,7 @@ esac
 [[ $mode == --launch || $# == 0 ]] || { echo "Usage: $0 [--no-build]" >&2 && exit 2; }
 
 if [[ $mode == build ]]; then
-  bash "$root/scripts/install-deps.sh"
+  bash "$root/scripts/install-deps.sh" --run
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
   cmake --build "$build" -j"$(nproc)" --target velmora velmora-service
 fi
