@@ -40,6 +40,8 @@ esac
 [[ $mode == --launch || $# == 0 ]] || { echo "Usage: $0 [--no-build]" >&2 && exit 2; }
 
 if [[ $mode == build ]]; then
+  [[ ! -e $build || -w $build ]] || { echo "$build is not yours (made by a run as root?):" \
+    "remove it (sudo rm -rf $build) or set VELMORA_BUILD_DIR to another folder." >&2 && exit 1; }
   bash "$root/scripts/install-deps.sh" --run
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
   cmake --build "$build" -j"$(nproc)" --target velmora velmora-service
