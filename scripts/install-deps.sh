@@ -13,12 +13,12 @@ run_packages=(
   libcpp-httplib-dev libssl-dev libsqlite3-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   openssl curl jq xdg-utils desktop-file-utils libnss3-tools
-  xvfb trayer gnome-keyring dbus-daemon
+  xvfb trayer gnome-keyring dbus-daemon xdotool
 )
 # Besides, for the tests and the fuzzers.
 test_packages=(
   clang-format clang libclang-rt-dev
-  xdotool xclip libsecret-tools xauth fonts-dejavu-core
+  xclip libsecret-tools xauth fonts-dejavu-core
   sway wl-clipboard wtype xterm zenity python3
 )
 packages=("${run_packages[@]}")
