@@ -3,7 +3,7 @@
 #                    the icon; the desktop database and icon cache follow through the triggers of
 #                    desktop-file-utils and gtk-update-icon-cache, so no maintainer script is needed
 #   velmora-service  the reference service, its systemd unit and a sample configuration
-# Programs are stripped; their debug information goes to the -dbgsym packages beside them.
+# Programs are stripped; with debug information built, it goes to -dbgsym packages beside them.
 # Every install rule without a component belongs to velmora (CMAKE_INSTALL_DEFAULT_COMPONENT_NAME).
 
 # `cmake --install` to a prefix registers the entry and the icon as the triggers do for packages;
@@ -50,11 +50,16 @@ set(CPACK_PACKAGE_NAME velmora)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Velmora developers <dev@velmora.invalid>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
+# Stripped programs: a build with debug information moves it to -dbgsym packages (which strips
+# the programs), any other is stripped as it is packaged.
+if(CMAKE_BUILD_TYPE MATCHES "^(RelWithDebInfo|Debug)$")
+  set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+else()
+  set(CPACK_STRIP_FILES ON)
+endif()
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 
 set(CPACK_DEBIAN_APP_PACKAGE_NAME velmora)
 set(CPACK_DEBIAN_APP_PACKAGE_SECTION utils)
