@@ -11,6 +11,8 @@ run_packages=(
   libsecret-1-dev libcurl4-openssl-dev nlohmann-json3-dev libicu-dev
   libx11-dev libxtst-dev libxi-dev libxkbcommon-dev libwayland-dev libwayland-bin
   libcpp-httplib-dev libssl-dev libsqlite3-dev
+  # The service: Boost.Asio/Beast, PostgreSQL's client library.
+  libboost-dev libpq-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   openssl curl jq xdg-utils desktop-file-utils libnss3-tools
   xvfb trayer gnome-keyring dbus-daemon xdotool
@@ -19,7 +21,10 @@ run_packages=(
 test_packages=(
   clang-format clang libclang-rt-dev
   xclip libsecret-tools xauth fonts-dejavu-core
-  sway wl-clipboard wtype xterm zenity python3
+  sway wl-clipboard wtype xterm zenity python3 libglib2.0-bin
+  # The service's replica test (which starts its own PostgreSQL, never a system cluster) and
+  # HAProxy; nginx for its benchmark.
+  postgresql-15 haproxy nginx
 )
 packages=("${run_packages[@]}")
 [[ ${1:-} == --run ]] || packages+=("${test_packages[@]}")

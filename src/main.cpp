@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
@@ -12,6 +13,7 @@
 
 #include "api/ServiceEndpoints.h"
 #include "app/AppDelegate.h"
+#include "platform/linux/DesktopNotification.h"
 #include "platform/linux/LinuxServices.h"
 #include "platform/linux/ProcessHardening.h"
 #include "platform/linux/QtApplication.h"
@@ -22,12 +24,14 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: velmora [URL | --trigger]\n"
+    "Usage: velmora [URL | --trigger | --action=NAME]\n"
     "Rewrites the selected text in any application with a global shortcut.\n"
     "\n"
     "  URL            a velmora: URL (the sign-in callback), handed to the running instance\n"
     "  --trigger      rewrite the selection now, as the shortcut does (for a desktop's own\n"
-    "                 shortcut settings)\n"
+    "                 shortcut settings); starts Velmora first when it is not running\n"
+    "  --action=NAME  do what the menu item does: sign-in, sign-out, check-for-updates, quit\n"
+    "  --dbus-service start as the session bus does, for requests that come over the bus\n"
     "  --help         show this help and exit\n"
     "  --version      show the version and exit\n"
     "\n"
@@ -61,10 +65,29 @@ void quitOnTerminationSignals(QApplication& app) {
     ::sigaction(SIGTERM, &action, nullptr);
 }
 
+bool hasDisplay() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// A start that ends before Velmora runs. A trigger has no window to say so in: a desktop
+// notification does.
+int failStart(int argc, char** argv, bool trigger, const std::string& reason) {
+    std::fputs(("velmora: " + reason + "\n").c_str(), stderr);
+    if (trigger) {
+        QCoreApplication core(argc, argv);
+        velmora::desktop::tellUser("Nothing Rewritten",
+                                   reason + " The text you selected was not rewritten.");
+    }
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace velmora;
+    using desktop::InstanceMessage;
+    using desktop::InstanceRequest;
     using desktop::QtApplication;
     using desktop::SingleInstance;
 
@@ -73,9 +96,10 @@ int main(int argc, char** argv) {
     desktop::hardenProcess();
     std::vector<std::string> arguments = desktop::takeArguments(argc, argv);
 
-    std::optional<std::string> url;
-    bool trigger = false;
-    // The toolkit sees every argument but the URL (its own options among them).
+    // What this start asks for. A start the session bus made asks nothing itself: its requests
+    // come over the bus.
+    std::optional<std::string> line = "";
+    // The toolkit sees every argument but Velmora's own (its options among them).
     std::vector<char*> qtArguments{argv[0]};
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         std::string& argument = arguments[i];
@@ -87,53 +111,78 @@ int main(int argc, char** argv) {
             std::puts("velmora " VELMORA_VERSION);
             return 0;
         }
-        if (argument == QtApplication::kTriggerLine) {
-            trigger = true;
-        } else if (argument[0] != '-' && !url) {
-            url = argument;
-            continue;
+        if (argument == "--dbus-service") {
+            line.reset();
+        } else if (argument == InstanceRequest::kTriggerArgument ||
+                   argument.starts_with(InstanceRequest::kActionPrefix) ||
+                   (argument[0] != '-' && line == "")) {
+            line = argument;
+        } else {
+            qtArguments.push_back(argument.data());
         }
-        qtArguments.push_back(argument.data());
     }
+    std::optional<InstanceRequest> request;
+    if (line) {
+        request = InstanceMessage::read(*line + "\n", true).request;
+        if (!request) {
+            std::fprintf(stderr, "velmora: no such request: %s\n%s", line->c_str(), kUsage);
+            return 2;
+        }
+    }
+    const bool trigger = request && request->kind == InstanceRequest::Kind::Trigger;
+    int qtArgc = static_cast<int>(qtArguments.size());
+    qtArguments.push_back(nullptr);
 
-    // One Velmora per user: a later start hands its URL, or the trigger, to the running one.
+    // One Velmora per user: a later start hands its request to the running one.
     SingleInstance instance;
-    switch (instance.start(trigger ? QtApplication::kTriggerLine : url.value_or(""), !trigger)) {
+    switch (instance.start(request ? std::optional(request->line()) : std::nullopt)) {
         case SingleInstance::Start::Instance:
             break;
         case SingleInstance::Start::HandedOver:
             return 0;
-        case SingleInstance::Start::NotRunning:
-            std::fputs("velmora: Velmora is not running; start it first, then trigger it.\n",
-                       stderr);
-            return 1;
         case SingleInstance::Start::Failed:
-            return 1;
+            return failStart(qtArgc, qtArguments.data(), trigger,
+                             "Velmora could not start, nor reach the Velmora already running.");
+    }
+    // A launcher's Quit with no Velmora running: nothing to quit.
+    if (request && request->kind == InstanceRequest::Kind::Action && request->value == "quit") {
+        return 0;
+    }
+    // Without a display the toolkit would end the program with its own words, or on the offscreen
+    // platform run a Velmora nobody can see.
+    if (!hasDisplay()) {
+        return failStart(qtArgc, qtArguments.data(), trigger,
+                         "There is no desktop session to show Velmora in: neither DISPLAY nor "
+                         "WAYLAND_DISPLAY is set. Start Velmora from an X11 or Wayland desktop "
+                         "session.");
     }
 
-    int qtArgc = static_cast<int>(qtArguments.size());
-    qtArguments.push_back(nullptr);
     QApplication qtApp(qtArgc, qtArguments.data());
     QApplication::setApplicationName(QStringLiteral("velmora"));
     QApplication::setOrganizationName(QStringLiteral("velmora"));
     QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
-    QGuiApplication::setDesktopFileName(QStringLiteral("velmora"));
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(QtApplication::kApplicationId));
     // A tray program: closing a notice or the editor must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
     quitOnTerminationSignals(qtApp);
 
     desktop::LinuxServices services;
     services.application().listen(instance.listenFd());
+    services.application().serveSessionBus();
     const platform::Platform platform = services.platform();
+    if (trigger) {
+        // Held until the launch has bound the shortcut, a bounded time.
+        services.application().perform(*request);
+    }
 
     HUDManager hud(services.windows(), services.mainQueue());
     MendwellApp app(platform, hud, ServiceEndpoints::forHosts(ServiceHosts::fromEnvironment()));
 
-    // The launch runs once the event loop runs; a URL given on the command line follows it.
+    // The launch runs once the event loop runs; this start's own request follows it.
     services.mainQueue().async([&] {
         app.didFinishLaunching();
-        if (url) {
-            services.application().deliverUrl(*url);
+        if (request && !trigger) {
+            services.application().perform(*request);
         }
     });
     QApplication::exec();

@@ -28,6 +28,12 @@ class Application {
     // Receives URLs opened with the program's own scheme (velmora:) on the main queue: the URL
     // text, or none when the event carried no text. An empty handler stops the delivery.
     virtual void setUrlHandler(UrlHandler handler) = 0;
+
+    // Whether the program starts when the user logs in.
+    virtual bool startsAtLogin() const = 0;
+    // Makes the program start at login, or no longer: none when done, else why not, in plain
+    // words.
+    virtual std::optional<std::string> setStartsAtLogin(bool on) = 0;
 };
 
 }  // namespace velmora::platform

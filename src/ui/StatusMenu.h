@@ -22,6 +22,7 @@ enum class MenuCommand {
     Quit,
     CheckPermissions,
     ResetWritingStyle,
+    ToggleStartAtLogin,
 };
 
 // The tray icon and its menu. The menu is built afresh from the state it is given; a chosen item
@@ -30,22 +31,26 @@ class StatusMenu {
   public:
     using Perform = std::function<void(MenuCommand)>;
 
-    StatusMenu(std::unique_ptr<platform::StatusItem> item, Perform perform)
-        : item_(std::move(item)), perform_(std::move(perform)) {}
+    StatusMenu(platform::Tray& tray, Perform perform) : tray_(tray), perform_(std::move(perform)) {}
+
+    // Puts the icon in the tray; the other operations need it there.
+    void createStatusItem() { item_ = tray_.createStatusItem(); }
 
     // The idle icon.
     void resetStatusIcon();
     // One frame of the processing animation.
     void showProcessingFrame(const std::string& symbol);
-    void rebuildStatusMenu(const std::string& currentWritingStyle, bool signedIn);
+    void rebuildStatusMenu(const std::string& currentWritingStyle, bool signedIn,
+                           bool startsAtLogin);
     // The settings pop-up at the pointer: "Check Permissions" and "Reset Writing Style".
     void showSettings();
 
   private:
-    platform::MenuItem item(std::string title, MenuCommand command) const;
+    platform::MenuItem item(std::string title, MenuCommand command, std::string id = {}) const;
 
-    std::unique_ptr<platform::StatusItem> item_;
+    platform::Tray& tray_;
     Perform perform_;
+    std::unique_ptr<platform::StatusItem> item_;
 };
 
 }  // namespace velmora

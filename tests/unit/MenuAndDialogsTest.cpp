@@ -23,9 +23,9 @@ std::vector<std::string> checkedStyles(const AppHarness& h) {
 TEST(StatusMenu, SignedOutAndSignedInShapesDifferOnlyInTheAccountItem) {
     AppHarness h;
     h.launch();
-    const std::vector<std::string> signedOut = {"Writing Style",        "Edit shortcut", "-",
-                                                "Check for Updates...", "Sign in",       "-",
-                                                "About Velmora",        "Quit Velmora"};
+    const std::vector<std::string> signedOut = {
+        "Writing Style",  "Edit shortcut", "-",           "Check for Updates...", "Sign in", "-",
+        "Start at Login", "About Velmora", "Quit Velmora"};
     EXPECT_EQ(h.statusItem().titles(), signedOut);
     EXPECT_EQ(h.statusItem().find("Quit Velmora")->keyEquivalent, "q");
     std::vector<std::string> styles;
@@ -35,15 +35,28 @@ TEST(StatusMenu, SignedOutAndSignedInShapesDifferOnlyInTheAccountItem) {
     EXPECT_EQ(styles, (std::vector<std::string>{"Custom prompt", "Informal", "Casual", "Concise"}));
     EXPECT_EQ(checkedStyles(h), std::vector<std::string>{"Custom prompt"});
 
-    // The account item follows the pair, not the flag alone; an empty token is still a token.
-    const std::pair<Account, const char*> accounts[] = {
-        {{true, ""}, "Sign out"}, {{true, std::nullopt}, "Sign in"}, {{false, "tok"}, "Sign in"}};
-    for (const auto& [account, title] : accounts) {
-        h.delegate().account() = account;
-        h.delegate().rebuildStatusMenu();
-        EXPECT_TRUE(h.statusItem().find(title)) << title;
-        EXPECT_EQ(h.statusItem().titles().size(), signedOut.size());
-    }
+    // An empty token is still a token.
+    AppHarness withEmptyToken;
+    withEmptyToken.launchSignedIn("");
+    EXPECT_TRUE(withEmptyToken.statusItem().find("Sign out"));
+    EXPECT_EQ(withEmptyToken.statusItem().titles().size(), signedOut.size());
+}
+
+// The item shows whether the desktop starts Velmora at login and switches it; a refused change
+// says why and leaves the mark as it was.
+TEST(StatusMenu, StartAtLoginShowsAndSwitchesTheDesktopsSetting) {
+    AppHarness h;
+    h.test.application.atLogin = true;
+    h.launch();
+    EXPECT_TRUE(h.statusItem().find("Start at Login")->checked);
+    h.choose("Start at Login");
+    EXPECT_FALSE(h.test.application.atLogin);
+    EXPECT_FALSE(h.statusItem().find("Start at Login")->checked);
+    h.test.application.loginRefusal = "The autostart folder is read-only.";
+    h.choose("Start at Login");
+    EXPECT_FALSE(h.statusItem().find("Start at Login")->checked);
+    ASSERT_EQ(h.test.alerts.titles(), std::vector<std::string>{"Start at Login Not Changed"});
+    EXPECT_EQ(h.test.alerts.shown[0].request.message, "The autostart folder is read-only.");
 }
 
 TEST(StatusMenu, CheckMarkSitsOnTheExactStyleKeyAndMovesOnChoice) {
@@ -149,11 +162,14 @@ TEST(MenuManager, ForwardsOnlyWhenSignedInAndGivenText) {
     menu.processSelectedTextWrapper(item);
     EXPECT_TRUE(h.log.lines().empty());
 
-    app.account() = {true, "token"};
+    h.signIn("token");
+    h.log.clear();
     menu.selectModel(platform::MenuItem{});
     EXPECT_TRUE(h.log.lines().empty());
     menu.selectModel(item);
     EXPECT_TRUE(h.log.contains("Model selected: gemini-2.5-flash-preview-05-20"));
+    menu.selectCasualStyle(item);
+    EXPECT_EQ(app.preferences().currentWritingStyle(), "casual");
     menu.selectConciseStyle(item);  // styles only select; the menu is not rebuilt
     EXPECT_EQ(app.preferences().currentWritingStyle(), "concise");
     EXPECT_EQ(checkedStyles(h), std::vector<std::string>{"Custom prompt"});

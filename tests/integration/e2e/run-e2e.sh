@@ -173,11 +173,37 @@ dismiss_notice "Processing Cancelled"
 wait_for 10 clipboard_is "kept across the cancel" || fail "the clipboard was not given back after the cancel"
 target_is "SLOW draft" || fail "a cancelled rewrite changed the text"
 
+# --- `velmora --trigger` with no Velmora running starts it, then rewrites once it is ready -------
+kill -TERM "$velmora_pid"
+wait "$velmora_pid" || true
+focus velmora-e2e-target
+xdotool key --clearmodifiers ctrl+a
+xdotool type --delay 20 "started by the trigger"
+xdotool key --clearmodifiers ctrl+a
+# An update host that never answers: its notice would take the focus during the rewrite.
+perl -MIO::Socket::INET -e '$| = 1; my $s = IO::Socket::INET->new(Listen => 1,
+  LocalAddr => "127.0.0.1:0") or die $!; print $s->sockport, "\n"; sleep 300' >"$work/mute.port" &
+pids+=($!)
+wait_for 10 test -s "$work/mute.port" || fail "the mute update host did not start"
+VELMORA_DOWNLOAD_HOST=127.0.0.1:$(cat "$work/mute.port") "$velmora" --trigger \
+  >>"$work/velmora.log" 2>&1 &
+velmora_pid=$!
+pids+=($velmora_pid)
+wait_for 30 target_is "Rewritten: started by the trigger" ||
+  fail "a trigger with no Velmora running did not rewrite (target holds '$(cat "$work/target.txt")')"
+kill -TERM "$velmora_pid"
+wait "$velmora_pid" || true
+"$velmora" >>"$work/velmora.log" 2>&1 &
+velmora_pid=$!
+pids+=($velmora_pid)
+dismiss_notice "No Updates Available"
+
 # --- A rejected token signs the user out ---------------------------------------------------------
 "$velmora" "velmora://auth/callback?token=revoked-or-unknown" || fail "second instance failed"
 dismiss_notice "Sign in to Velmora with the account from your browser\\?"
 dismiss_notice "Signed In"
 focus velmora-e2e-target
+xdotool key --clearmodifiers ctrl+a
 xdotool key ctrl+shift+p
 dismiss_notice "Authentication Error"
 [[ -z "$(secret-tool lookup service com.mendwell.authtoken account sessionToken 2>/dev/null || true)" ]] ||
