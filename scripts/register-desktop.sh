@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Makes a build in this checkout the user's Velmora: copies of the desktop entry and the D-Bus
-# service file in src/platform/linux/, as app.velmora.Velmora in ~/.local/share/applications and
-# ~/.local/share/dbus-1/services, their Exec lines starting COMMAND (with the template's
-# arguments after it) and TryExec naming PROGRAM; the icon in the user's icon theme; and the
-# entry the default handler of velmora: URLs. Start at login copies the same entry.
+# service file in src/platform/linux/ (their templates, app.velmora.Velmora.desktop.in and .service.in),
+# as app.velmora.Velmora in ~/.local/share/applications and ~/.local/share/dbus-1/services, their
+# Exec lines starting COMMAND (with the template's arguments after it) and TryExec naming PROGRAM;
+# the icon in the user's icon theme; and the entry the default handler of velmora: URLs. Start at
+# login runs the same Exec.
 # Usage: register-desktop.sh PROGRAM COMMAND...
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../src/platform/linux" && pwd)
@@ -39,11 +40,11 @@ rewrite() {
 }
 template() { find "$src" -maxdepth 2 -name "$1" | sort | head -n1; }
 
-entry=$(template "$id.desktop")
-entry=${entry:-$(template '*.desktop')}
+entry=$(template "$id.desktop*")
+entry=${entry:-$(template '*.desktop*')}
 mkdir -p "$data/applications"
 rewrite "$entry" "$data/applications/$id.desktop"
-service=$(template "$id.service")
+service=$(template "$id.service*")
 if [[ -n $service ]]; then
   mkdir -p "$data/dbus-1/services"
   rewrite "$service" "$data/dbus-1/services/$id.service"

@@ -29,8 +29,10 @@
 # Without a display (a headless machine) Velmora runs on a private Xvfb with its own session bus
 # and keyring.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${VELMORA_BUILD_DIR:-$root/build}
+# Paths as the kernel gives them (no symbolic links): a desktop entry's TryExec must name the
+# program exactly as the running program finds itself.
+root=$(cd "$(dirname "$0")/.." && pwd -P)
+build=$(realpath -m "${VELMORA_BUILD_DIR:-$root/build}")
 mode=${1:-build}
 case $mode in
   build) ;;
