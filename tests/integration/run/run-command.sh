@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # `scripts/run.sh --no-build` as an unprivileged desktop user (made when run as root) in a private
-# session with a tray: it uses the model of a fake Ollama; with no browser, "Sign in" says so in a
-# notice; its desktop entry handles velmora: links, which xdg-open brings to the running Velmora;
-# a second start keeps the service; it ends with Velmora; a velmora: link starts both again, as
-# start at login does. Usage: run-command.sh SOURCE_DIR BUILD_DIR
+# session: it uses the model of a fake Ollama; with no browser, "Sign in" says so in a notice; its
+# desktop entry handles velmora: links, which xdg-open brings to the running Velmora, and is what
+# "Start at Login" writes; a second start keeps the service; it ends with Velmora; a velmora: link
+# starts both again, as a login does. Usage: run-command.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 if [[ -z ${IN_RUN_SESSION:-} ]]; then
   as_user=()
@@ -35,7 +35,6 @@ mkdir -p "$HOME/ollama/api"
 echo '{"models": [{"name": "nomic-embed"}, {"name": "run-test:latest"}]}' >"$HOME/ollama/api/tags"
 ollama=$(port)
 python3 -m http.server -b 127.0.0.1 -d "$HOME/ollama" "$ollama" &>/dev/null & pids+=($!)
-trayer --edge top --align right --widthtype request --height 24 &>/dev/null & pids+=($!)
 export VELMORA_BUILD_DIR=$2 VELMORA_OLLAMA_ADDRESS=127.0.0.1:$ollama VELMORA_SERVICE_PORT=$(port)
 version_url=https://127.0.0.1:$VELMORA_SERVICE_PORT/latest/version.json
 wait_for 10 curl -sf "http://127.0.0.1:$ollama/api/tags" -o /dev/null || fail "no fake Ollama"
@@ -49,13 +48,13 @@ grep -q "Model: run-test:latest, of the Ollama server on 127.0.0.1:$ollama" "$HO
 http://127.0.0.1:$ollama/v1 --model-map gemini-2.5-flash-preview-05-20=run-test:latest" ||
   fail "the service does not use the model found, or does not say which"
 xdotool windowfocus --sync "$w" key Return
-# The icon is the tray's only one, at the screen's top right; "Sign in" is third from the bottom.
-wait_for 30 eval 'xdotool mousemove 1268 12 click 1 sleep 1 key Up Up Up Return
-  shown "Open the Sign-In Page"' ||
+"$2/velmora" --action=sign-in && shown "Open the Sign-In Page" ||
   fail "no notice when the browser could not be opened"
 xdotool windowfocus --sync "$w" key Return
 [[ $(xdg-mime query default x-scheme-handler/velmora) == app.velmora.Velmora.desktop ]] ||
   fail "no handler"
+"$2/velmora" --action=start-at-login && wait_for 10 grep -q "^Exec=.*/scripts/run.sh --launch" \
+  "$XDG_CONFIG_HOME/autostart/app.velmora.Velmora.desktop" || fail "login would skip the run command"
 xdg-open 'velmora://auth/callback?token=run-test' || fail "xdg-open failed"
 wait_for 20 grep -q "Received URL: velmora://auth/callback?token=<redacted>" "$HOME/first.log" ||
   fail "the velmora: link did not reach Velmora"
