@@ -44,9 +44,8 @@ BROWSER=false XDG_DATA_DIRS=$HOME "$1/scripts/run.sh" --no-build >"$HOME/first.l
 first=$!
 shown "No Updates Available" || fail "Velmora did not start"
 grep -q "Model: run-test:latest, of the Ollama server on 127.0.0.1:$ollama" "$HOME/first.log" &&
-  tr '\0' ' ' <"/proc/$(cat "$service/service.pid")/cmdline" | grep -q -- "--upstream-url \
-http://127.0.0.1:$ollama/v1 --model-map gemini-2.5-flash-preview-05-20=run-test:latest" ||
-  fail "the service does not use the model found, or does not say which"
+  tr '\0' ' ' <"/proc/$(cat "$service/service.pid")/cmdline" | grep -q -- "-url http://127.0.0.1:\
+$ollama/v1 --model-map gemini-2.5-flash-preview-05-20=run-test:latest" || fail "model not used"
 xdotool windowfocus --sync "$w" key Return
 "$2/velmora" --action=sign-in && shown "Open the Sign-In Page" ||
   fail "no notice when the browser could not be opened"
@@ -54,7 +53,7 @@ xdotool windowfocus --sync "$w" key Return
 [[ $(xdg-mime query default x-scheme-handler/velmora) == app.velmora.Velmora.desktop ]] ||
   fail "no handler"
 "$2/velmora" --action=start-at-login && wait_for 10 grep -q "^Exec=.*/scripts/run.sh --launch" \
-  "$XDG_CONFIG_HOME/autostart/app.velmora.Velmora.desktop" || fail "login would skip the run command"
+  "$XDG_CONFIG_HOME/autostart/app.velmora.Velmora.desktop" || fail "login skips the run command"
 xdg-open 'velmora://auth/callback?token=run-test' || fail "xdg-open failed"
 wait_for 20 grep -q "Received URL: velmora://auth/callback?token=<redacted>" "$HOME/first.log" ||
   fail "the velmora: link did not reach Velmora"
@@ -63,8 +62,7 @@ pid=$(cat "$service/service.pid")
 "$1/scripts/run.sh" --no-build >"$HOME/second.log" 2>&1 &&
   grep -q "Using the velmora-service that runs" "$HOME/second.log" && kill -0 "$pid" ||
   fail "the second start did not keep the service"
-kill $(velmoras)
-wait "$first" || true
+kill $(velmoras) && wait "$first" || :
 ! served && ! kill -0 "$pid" 2>/dev/null || fail "the service outlived Velmora"
 
 xdg-open 'velmora://auth/callback?token=run-test-2' >"$HOME/launch.log" 2>&1 &
