@@ -9,7 +9,7 @@ run_packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-svg-dev qt6-wayland libgl-dev
   libsecret-1-dev libcurl4-openssl-dev nlohmann-json3-dev libicu-dev
-  libx11-dev libxtst-dev libxi-dev libxkbcommon-dev libwayland-dev libwayland-bin
+  libx11-dev libxtst-dev libxi-dev libxcb-res0-dev libxkbcommon-dev libwayland-dev libwayland-bin
   libcpp-httplib-dev libssl-dev libsqlite3-dev
   # The service: Boost.Asio/Beast, PostgreSQL's client library.
   libboost-dev libpq-dev
@@ -21,7 +21,7 @@ run_packages=(
 test_packages=(
   clang-format clang libclang-rt-dev
   xclip libsecret-tools xauth fonts-dejavu-core
-  sway wl-clipboard wtype xterm zenity python3 libglib2.0-bin
+  sway wl-clipboard wtype xterm zenity xfce4-terminal python3 libglib2.0-bin
   # The service's replica test (which starts its own PostgreSQL, never a system cluster) and
   # HAProxy; nginx for its benchmark.
   postgresql-15 haproxy nginx

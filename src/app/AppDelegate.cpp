@@ -150,6 +150,9 @@ void AppDelegate::perform(MenuCommand command) {
         case MenuCommand::ResetWritingStyle:
             r.dialogs.resetCustomInstructions();
             break;
+        case MenuCommand::ShowSettings:
+            showSettings();
+            break;
         case MenuCommand::ToggleStartAtLogin:
             if (const auto problem = platform_.application.setStartsAtLogin(
                     !platform_.application.startsAtLogin())) {

@@ -64,6 +64,8 @@ void StatusMenu::rebuildStatusMenu(const std::string& currentWritingStyle, bool 
     login.checkable = true;
     login.checked = startsAtLogin;
     menu.items.push_back(std::move(login));
+    // Opens the pop-up with "Check Permissions", which the keyboard-consent notices point to.
+    menu.items.push_back(item("Settings...", MenuCommand::ShowSettings));
     menu.items.push_back(item("About Velmora", MenuCommand::ShowAbout));
     platform::MenuItem quit = item("Quit Velmora", MenuCommand::Quit, "quit");
     quit.keyEquivalent = "q";

@@ -23,6 +23,7 @@ enum class MenuCommand {
     CheckPermissions,
     ResetWritingStyle,
     ToggleStartAtLogin,
+    ShowSettings,
 };
 
 // The tray icon and its menu. The menu is built afresh from the state it is given; a chosen item

@@ -24,8 +24,10 @@ TEST(StatusMenu, SignedOutAndSignedInShapesDifferOnlyInTheAccountItem) {
     AppHarness h;
     h.launch();
     const std::vector<std::string> signedOut = {
-        "Writing Style",  "Edit shortcut", "-",           "Check for Updates...", "Sign in", "-",
-        "Start at Login", "About Velmora", "Quit Velmora"};
+        "Writing Style",        "Edit shortcut", "-",
+        "Check for Updates...", "Sign in",       "-",
+        "Start at Login",       "Settings...",   "About Velmora",
+        "Quit Velmora"};
     EXPECT_EQ(h.statusItem().titles(), signedOut);
     EXPECT_EQ(h.statusItem().find("Quit Velmora")->keyEquivalent, "q");
     std::vector<std::string> styles;
@@ -112,12 +114,12 @@ TEST(StatusMenu, CustomPromptStoresTheStyleButMovesTheCheckMarkOnlyOnOk) {
 
 TEST(StatusMenu, QuitAndTheSettingsPopUp) {
     AppHarness h;
-    AppDelegate& app = h.launch();
+    h.launch();
     h.choose("Quit Velmora");
     EXPECT_EQ(h.test.application.terminateRequests, 1);
 
     h.test.defaults.values["customAIInstructions"] = std::string("x");
-    app.showSettings();
+    h.choose("Settings...");
     ASSERT_EQ(h.statusItem().popUps.size(), 1u);
     const auto& popUp = h.statusItem().popUps[0].items;
     ASSERT_EQ(popUp.size(), 2u);

@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -11,6 +12,7 @@
 
 #include "platform/linux/ClipboardFormats.h"
 #include "platform/linux/ServeEventsWhile.h"
+#include "platform/linux/X11FocusedApplication.h"
 #include "platform/linux/X11Selection.h"
 
 namespace velmora::desktop {
@@ -29,6 +31,14 @@ constexpr auto kTargetsTime = 100ms;
 constexpr auto kTextTime = 250ms;
 constexpr auto kSnapshotTime = 800ms;
 constexpr std::size_t kMaxSnapshotBytes = 64 * 1024 * 1024;
+// How often a paste's wait looks for a window the application shows, and whether it is still up.
+constexpr auto kLookInterval = 100ms;
+// An application that asks before pasting reads the text first, to see what it would paste, shows
+// its question within this time, and reads the text again once the user has answered.
+constexpr auto kQuestionGrace = 200ms;
+// A clipboard manager copies what we hold in a few milliseconds, a large image in a second or so;
+// Quit waits no longer than this for one that does not answer.
+constexpr auto kManagerWait = 3s;
 
 // The text in Latin-1, as STRING carries it, or none when it has characters Latin-1 lacks.
 std::optional<std::string> latin1(const std::string& utf8) {
@@ -91,10 +101,43 @@ std::optional<FormatPlan> planFor(const X11Selections::Offered& offered) {
 
 }  // namespace
 
+struct X11Clipboard::TakeWatch {
+    std::function<void(platform::PasteTake)> report;
+    std::string text;
+    platform::PasteWait wait;
+    Clock::time_point start = Clock::now();
+    // The application the paste goes to; none when no window has the focus.
+    std::optional<X11FocusedApplication> target;
+    // A window the application shows since the wait began, and when the last one went away.
+    xcb_window_t question = XCB_WINDOW_NONE;
+    std::optional<Clock::time_point> answered;
+    Clock::time_point nextLook = Clock::now();
+    // When the application last had the whole text with no question up.
+    std::optional<Clock::time_point> read;
+
+    Clock::time_point deadline() const {
+        const auto longest = start + wait.whileConfirming;
+        if (question != XCB_WINDOW_NONE) {
+            return longest;
+        }
+        const auto usual = start + wait.patience;
+        return answered ? std::min(longest, std::max(usual, *answered + wait.patience)) : usual;
+    }
+};
+
 X11Clipboard::X11Clipboard() : selections_(X11Selections::connect()) {
     if (!selections_) {
         return;
     }
+    selections_->listen(
+        {[this](XSelection selection, xcb_window_t requestor, const std::string& target) {
+             onDelivered(selection, requestor, target);
+         },
+         [this](XSelection selection) {
+             if (selection == XSelection::Clipboard) {
+                 endWatch(platform::PasteTake::Replaced);
+             }
+         }});
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     thread_ = std::thread([this] { serve(); });
 }
@@ -103,6 +146,7 @@ X11Clipboard::~X11Clipboard() {
     if (!thread_.joinable()) {
         return;
     }
+    handToClipboardManager();
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -127,11 +171,20 @@ void X11Clipboard::serve() {
         for (const auto& job : jobs) {
             job();
         }
+        lookAtTarget();
         selections_->dispatchPending();
         std::array<pollfd, 2> fds{{{selections_->fd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}}};
         // A dropped connection is not watched any more; only jobs and the end wake the thread.
+        // While a paste is awaited, its next look wakes the thread too.
+        int timeout = -1;
+        if (watch_) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(watch_->nextLook - Clock::now());
+            timeout =
+                static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, kLookInterval.count()));
+        }
         ::poll(fds.data() + (selections_->connected() ? 0 : 1), selections_->connected() ? 2 : 1,
-               -1);
+               timeout);
         std::uint64_t count = 0;
         [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
     }
@@ -191,7 +244,7 @@ std::optional<std::string> X11Clipboard::text() {
 }
 
 void X11Clipboard::setText(const std::string& text) {
-    restore({{{kTextFormat, text}}, {}});
+    onConnectionThread([&] { own({{{kTextFormat, text}}, {}}); });
 }
 
 void X11Clipboard::clear() {
@@ -205,7 +258,10 @@ platform::ClipboardSnapshot X11Clipboard::snapshot() {
 }
 
 void X11Clipboard::restore(const platform::ClipboardSnapshot& snapshot) {
-    onConnectionThread([&] { own(snapshot); });
+    onConnectionThread([&] {
+        own(snapshot);
+        putPrimaryBack();
+    });
 }
 
 std::optional<std::string> X11Clipboard::primaryText() {
@@ -214,8 +270,148 @@ std::optional<std::string> X11Clipboard::primaryText() {
     return text;
 }
 
-void X11Clipboard::setPrimaryText(const std::string& text) {
-    onConnectionThread([&] { ownPrimary(text); });
+void X11Clipboard::offerPrimaryForPaste(const std::string& text) {
+    onConnectionThread([&] {
+        if (!primaryBefore_) {
+            primaryBefore_ = PrimaryBefore{readText(XSelection::Primary), {}};
+        }
+        primaryBefore_->offered = text;
+        ownPrimary(text);
+    });
+}
+
+// After a paste through PRIMARY, PRIMARY holds what it held before, unless the user has selected
+// something since. The terminal whose selection it was no longer shows it, but middle-click
+// pastes it as before.
+void X11Clipboard::putPrimaryBack() {
+    if (!primaryBefore_) {
+        return;
+    }
+    const PrimaryBefore before = std::move(*primaryBefore_);
+    primaryBefore_.reset();
+    if (!selections_ || selections_->owner(XSelection::Primary) != X11Selections::Owner::Us ||
+        heldPrimary_ != before.offered) {
+        return;
+    }
+    if (before.text) {
+        ownPrimary(*before.text);
+    } else {
+        heldPrimary_.clear();
+        selections_->clear(XSelection::Primary);
+    }
+}
+
+bool X11Clipboard::focusedApplicationHoldsPrimary() {
+    bool holds = false;
+    onConnectionThread([&] {
+        if (selections_ && selections_->connected()) {
+            auto focused = X11FocusedApplication::now(selections_->connection());
+            holds = focused && focused->holds(XCB_ATOM_PRIMARY);
+        }
+    });
+    return holds;
+}
+
+bool X11Clipboard::handToClipboardManager() {
+    bool handed = false;
+    onConnectionThread([&] {
+        handed = selections_ && selections_->handToClipboardManager(Clock::now() + kManagerWait);
+    });
+    return handed;
+}
+
+void X11Clipboard::whenTextTaken(platform::PasteWait wait, TakeDone done) {
+    const std::uint64_t id = ++*latestWait_;
+    // Told on the main thread, unless a later wait has replaced this one by then.
+    auto report = [id, latest = std::weak_ptr(latestWait_),
+                   done = std::move(done)](platform::PasteTake take) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [id, latest, done, take] {
+                const auto current = latest.lock();
+                if (current && *current == id) {
+                    done(take);
+                }
+            },
+            Qt::QueuedConnection);
+    };
+    onConnectionThread([&] { startWatch(wait, std::move(report)); });
+}
+
+void X11Clipboard::startWatch(platform::PasteWait wait,
+                              std::function<void(platform::PasteTake)> report) {
+    watch_.reset();
+    if (!selections_ || !selections_->connected()) {
+        report(platform::PasteTake::NotTaken);
+        return;
+    }
+    const std::optional<std::string> text = heldText(heldClipboard_);
+    if (!text || selections_->owner(XSelection::Clipboard) != X11Selections::Owner::Us) {
+        report(platform::PasteTake::Replaced);
+        return;
+    }
+    watch_ = std::make_unique<TakeWatch>();
+    watch_->report = std::move(report);
+    watch_->text = *text;
+    watch_->wait = wait;
+    watch_->target = X11FocusedApplication::now(selections_->connection());
+}
+
+void X11Clipboard::onDelivered(XSelection selection, std::uint32_t requestor,
+                               const std::string& target) {
+    if (!watch_ || !isTextFormat(target)) {
+        return;
+    }
+    // A terminal that pastes PRIMARY takes the text from there.
+    const bool offered = selection == XSelection::Clipboard || heldPrimary_ == watch_->text;
+    if (watch_->question != XCB_WINDOW_NONE && !watch_->target->shows(watch_->question)) {
+        watch_->question = XCB_WINDOW_NONE;
+        watch_->answered = Clock::now();
+    }
+    // A read while the application's question is up is not yet the paste.
+    if (!offered || watch_->question != XCB_WINDOW_NONE) {
+        return;
+    }
+    if (!watch_->target) {
+        endWatch(platform::PasteTake::Taken);
+    } else if (watch_->target->owns(requestor)) {
+        // Taken unless a question follows.
+        watch_->read = Clock::now();
+        watch_->nextLook = *watch_->read + kQuestionGrace;
+    }
+}
+
+void X11Clipboard::lookAtTarget() {
+    if (!watch_) {
+        return;
+    }
+    const auto now = Clock::now();
+    const bool due = now >= watch_->nextLook;
+    if (due) {
+        watch_->nextLook = now + kLookInterval;
+    }
+    if (due && watch_->target) {
+        if (watch_->question == XCB_WINDOW_NONE) {
+            watch_->question = watch_->target->newWindow();
+        } else if (!watch_->target->shows(watch_->question)) {
+            watch_->question = XCB_WINDOW_NONE;
+            watch_->answered = now;
+        }
+    }
+    if (watch_->question != XCB_WINDOW_NONE) {
+        watch_->read.reset();
+    }
+    if (watch_->read && now >= *watch_->read + kQuestionGrace) {
+        endWatch(platform::PasteTake::Taken);
+    } else if (!watch_->read && now >= watch_->deadline()) {
+        endWatch(platform::PasteTake::NotTaken);
+    }
+}
+
+void X11Clipboard::endWatch(platform::PasteTake take) {
+    if (const std::unique_ptr<TakeWatch> watch = std::move(watch_)) {
+        watch->report(take);
+    }
 }
 
 platform::ClipboardSnapshot X11Clipboard::takeSnapshot() {
@@ -254,6 +450,7 @@ platform::ClipboardSnapshot X11Clipboard::takeSnapshot() {
 }
 
 void X11Clipboard::own(const platform::ClipboardSnapshot& snapshot) {
+    endWatch(platform::PasteTake::Replaced);
     if (snapshot.empty()) {
         heldClipboard_ = {};
         if (selections_) {

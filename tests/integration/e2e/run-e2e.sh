@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The whole product on one machine: a private X server with a tray host, a session bus with an
 # unlocked keyring, the reference service with a scripted model backend, real applications
-# (a Qt line edit, xterm, a GTK text view) and Velmora itself, driven with real keystrokes.
-# It checks what the user would see: the rewritten text, the clipboard given back, the token kept
-# secret, a running terminal job left alone, no carriage returns from GTK, one rewrite for a held
-# shortcut, no panel over a notice, nothing sent when nothing is selected, and bounded time with an
-# unresponsive or a heavy clipboard owner.
+# (a Qt line edit, xterm, xfce4-terminal, a GTK text view) and Velmora itself, driven with real
+# keystrokes. It checks what the user would see: the rewritten text, the clipboard given back, the
+# token kept secret, a running terminal job left alone, a terminal with nothing selected left alone
+# and its selection given back, a paste confirmation answered late, no carriage returns from GTK,
+# one rewrite for a held shortcut, no panel over a notice, nothing sent when nothing is selected,
+# bounded time with an unresponsive or a heavy clipboard owner, and the clipboard kept by a
+# clipboard manager after Quit.
 #
 # Runs inside tests/support/run-in-session.sh. With E2E_KEEP=DIR the run's logs are copied to DIR.
 # Usage: run-e2e.sh VELMORA SERVICE TARGET_WINDOW CHAT_UPSTREAM MAKE_DEV_CERT CLIPBOARD_OWNER
@@ -122,12 +124,42 @@ xterm -title velmora-e2e-xterm -geometry 80x8+40+320 \
   -e sh -c 'echo "rewrite this terminal line"; exec cat >"$0"' "$work/terminal.txt" &
 pids+=($!)
 wait_for 20 eval '[[ -n "$(visible velmora-e2e-xterm)" ]]' || fail "xterm did not start"
+# With nothing selected in the terminal, another window's selection is not the terminal's.
+printf 'another window' | xclip -selection primary
+focus velmora-e2e-xterm
+xdotool key ctrl+shift+p
+dismiss_notice "No Text Selected"
+[[ $(requests) -eq 1 ]] || fail "another window's selection was rewritten in the terminal"
 xdotool mousemove --window "$(visible velmora-e2e-xterm)" 20 8 click --repeat 3 --delay 80 1
 focus velmora-e2e-xterm
 rewrite
 xdotool key Return
 wait_for 10 eval '[[ "$(cat "$work/terminal.txt")" == "Rewritten: rewrite this terminal line" ]]' ||
   fail "the terminal got '$(cat "$work/terminal.txt")', or its job was interrupted"
+[[ "$(xclip -o -selection primary)" == "rewrite this terminal line" ]] ||
+  fail "PRIMARY was not given back after the terminal's rewrite"
+
+# --- A terminal that asks before pasting a newline, answered a second later --------------------
+xfce4-terminal --disable-server --hide-menubar --hide-toolbar --title velmora-e2e-xfce \
+  --geometry 60x4+40+480 -x sh -c 'printf "confirm\nthis\n"; exec cat >"$0"' "$work/xfce.txt" \
+  >"$work/xfce.log" 2>&1 &
+pids+=($!)
+wait_for 20 eval '[[ -n "$(visible velmora-e2e-xfce)" ]]' || fail "xfce4-terminal did not start"
+xdotool mousemove --window "$(visible velmora-e2e-xfce)" 10 8 click --repeat 3 --delay 80 1 \
+  mousemove --window "$(visible velmora-e2e-xfce)" 30 26 keydown shift click 1 keyup shift
+set_clipboard "before the confirmation"
+focus velmora-e2e-xfce
+# The user reads the question for a second, then answers Paste (the default).
+{ wait_for 30 eval '[[ -n "$(visible "Warning: Potentially Unsafe Paste")" ]]' && sleep 1 &&
+  focus "Warning: Potentially Unsafe Paste" && xdotool key Return; } &
+rewrite
+wait $!
+focus velmora-e2e-xfce
+xdotool key Return
+answer=$'Rewritten: confirm\nthis'
+wait_for 10 eval '[[ "$(cat "$work/xfce.txt")" == "$answer" ]]' ||
+  fail "xfce4-terminal pasted '$(cat "$work/xfce.txt")' after its question"
+wait_for 10 clipboard_is "before the confirmation" || fail "the clipboard was not given back"
 
 # --- A GTK text view: multi-line text goes out and comes back without carriage returns --------
 printf 'line one\nline two' >"$work/gtk.txt"
@@ -209,9 +241,13 @@ dismiss_notice "Authentication Error"
 [[ -z "$(secret-tool lookup service com.mendwell.authtoken account sessionToken 2>/dev/null || true)" ]] ||
   fail "the rejected token is still stored"
 
-# --- The token never reaches an output line ------------------------------------------------------
+# --- Quit hands the clipboard to a clipboard manager; the token never reaches an output line ------
+"$clipboard_owner" --manager >"$work/manager.log" 2>&1 &
+pids+=($!)
+wait_for 20 grep -q ready "$work/manager.log" || fail "the clipboard manager did not start"
 kill -TERM "$velmora_pid"
 wait_for 10 eval '! kill -0 '"$velmora_pid"' 2>/dev/null' || fail "Velmora did not quit on SIGTERM"
+clipboard_is "kept across the cancel" || fail "the clipboard did not outlive Velmora"
 for log in velmora second-instance service; do
   if grep -qF -- "$token" "$work/$log.log"; then fail "the session token appears in $log.log"; fi
 done
