@@ -135,7 +135,7 @@ X11Clipboard::X11Clipboard() : selections_(X11Selections::connect()) {
          },
          [this](XSelection selection) {
              if (selection == XSelection::Clipboard) {
-                 endWatch(platform::PasteTake::Replaced);
+                 lostClipboard();
              }
          }});
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -406,6 +406,18 @@ void X11Clipboard::lookAtTarget() {
     } else if (!watch_->read && now >= watch_->deadline()) {
         endWatch(platform::PasteTake::NotTaken);
     }
+}
+
+// Some terminals answer a paste they asked the user about by putting the text on the clipboard
+// themselves and pasting from there: the application the paste went to taking the clipboard over
+// has taken the text. Anyone else taking it has replaced it.
+void X11Clipboard::lostClipboard() {
+    if (!watch_) {
+        return;
+    }
+    const xcb_window_t owner = selections_->ownerWindow(XSelection::Clipboard);
+    const bool target = watch_->target && owner != XCB_WINDOW_NONE && watch_->target->owns(owner);
+    endWatch(target ? platform::PasteTake::Taken : platform::PasteTake::Replaced);
 }
 
 void X11Clipboard::endWatch(platform::PasteTake take) {

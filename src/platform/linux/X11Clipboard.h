@@ -76,6 +76,7 @@ class X11Clipboard : public platform::Clipboard {
     void startWatch(platform::PasteWait wait, std::function<void(platform::PasteTake)> report);
     void onDelivered(XSelection selection, std::uint32_t requestor, const std::string& target);
     void lookAtTarget();
+    void lostClipboard();
     void endWatch(platform::PasteTake take);
 
     std::unique_ptr<X11Selections> selections_;

@@ -61,6 +61,10 @@ class X11Selections {
 
     enum class Owner { None, Us, Other };
     Owner owner(XSelection selection);
+    // The window that owns the selection now, asked without handling any event.
+    xcb_window_t ownerWindow(XSelection selection) {
+        return currentOwner(selectionAtom(selection));
+    }
 
     struct Offered {
         std::vector<std::string> formats;

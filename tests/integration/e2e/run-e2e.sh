@@ -234,6 +234,7 @@ dismiss_notice "No Updates Available"
 "$velmora" "velmora://auth/callback?token=revoked-or-unknown" || fail "second instance failed"
 dismiss_notice "Sign in to Velmora with the account from your browser\\?"
 dismiss_notice "Signed In"
+set_clipboard "kept across the quit"
 focus velmora-e2e-target
 xdotool key --clearmodifiers ctrl+a
 xdotool key ctrl+shift+p
@@ -247,7 +248,7 @@ pids+=($!)
 wait_for 20 grep -q ready "$work/manager.log" || fail "the clipboard manager did not start"
 kill -TERM "$velmora_pid"
 wait_for 10 eval '! kill -0 '"$velmora_pid"' 2>/dev/null' || fail "Velmora did not quit on SIGTERM"
-clipboard_is "kept across the cancel" || fail "the clipboard did not outlive Velmora"
+clipboard_is "kept across the quit" || fail "the clipboard did not outlive Velmora"
 for log in velmora second-instance service; do
   if grep -qF -- "$token" "$work/$log.log"; then fail "the session token appears in $log.log"; fi
 done
