@@ -69,9 +69,9 @@ pids+=($!)
 shown "^No Updates Available$" 60 || fail "Velmora did not start"
 step "Velmora started (the update check's notice shown)" started
 xdotool windowfocus --sync "$w" key Return
-# The icon is the tray's only one, at the screen's top right; "Sign in" is fourth from the bottom
-# (above Start at Login, About and Quit).
-xdotool mousemove 1268 12 click 1 sleep 1 key Up Up Up Up Return
+# The icon is the tray's only one, at the screen's top right; "Sign in" is the menu's fourth item
+# (after Writing Style, Edit shortcut and Check for Updates).
+xdotool mousemove 1268 12 click 1 sleep 1 key Down Down Down Down Return
 shown "Sign in to Velmora" 120 || fail "the sign-in page did not open"
 step "the sign-in page opened in $browser" page
 xdotool search --onlyvisible --name "Privacy error|Warning: Potential Security Risk" >/dev/null &&
