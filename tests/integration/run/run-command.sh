@@ -68,4 +68,3 @@ kill $(velmoras) && wait "$first" || :
 xdg-open 'velmora://auth/callback?token=run-test-2' >"$HOME/launch.log" 2>&1 &
 wait_for 30 grep -q "Received URL: velmora://auth/callback" "$HOME/launch.log" && served ||
   fail "a velmora: link did not start Velmora and the service"
-echo "run command checks passed"
