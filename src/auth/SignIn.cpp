@@ -34,7 +34,18 @@ void SignIn::signInAction() {
             awaitingCallback_ = false;
         }
     }));
-    application_.openURL(url->absoluteString);
+    // Without a browser the user still needs the address.
+    application_.openURL(
+        url->absoluteString,
+        scope_.bind([this, address = url->absoluteString](platform::OpenResult result) {
+            if (result == platform::OpenResult::NotOpened) {
+                notices_.showAlert("Open the Sign-In Page",
+                                   "Velmora could not open your browser. Open this address in your "
+                                   "browser to sign in: " +
+                                       address,
+                                   platform::AlertStyle::Warning);
+            }
+        }));
 }
 
 void SignIn::handleGetURLWithEvent(const std::optional<std::string>& urlText) {

@@ -42,6 +42,13 @@ TEST_F(SignInTest, SignInOpensTheServicePage) {
                                                       "https://api.test/auth/google?platform=mac"});
     expectNotices({});
 
+    h.test.application.hasBrowser = false;
+    h.choose("Sign in");
+    expectNotices({"Open the Sign-In Page"});
+    EXPECT_EQ(h.test.alerts.shown[0].request.message,
+              "Velmora could not open your browser. Open this address in your browser to sign in: "
+              "https://api.test/auth/google?platform=mac");
+
     testing::TestPlatform test;
     testing::LogCapture log;
     MendwellApp app(test.platform, test.hud,

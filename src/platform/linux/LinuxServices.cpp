@@ -146,14 +146,16 @@ class CommandTriggeredShortcuts : public platform::GlobalShortcuts {
 // as people make one, the key held 0.3 s and the modifiers let go just after it.
 constexpr std::chrono::milliseconds kCommandLetGoWait(700);
 
-// velmora-https beside the program (a build tree), else where it is installed.
+// velmora-https beside the program (a build tree), else in the libexec folder of the prefix the
+// program is installed in, wherever a package put that prefix.
 std::string httpsHelperPath() {
-    const QString beside =
-        QCoreApplication::applicationDirPath() + QStringLiteral("/velmora-https");
+    const QString programDir = QCoreApplication::applicationDirPath();
+    const QString beside = programDir + QStringLiteral("/velmora-https");
     if (QFileInfo(beside).isExecutable()) {
         return beside.toStdString();
     }
-    return VELMORA_LIBEXEC_DIR "/velmora-https";
+    return (programDir + QStringLiteral("/" VELMORA_LIBEXEC_FROM_BINDIR "/velmora-https"))
+        .toStdString();
 }
 
 // More window classes to treat as terminals: the "TerminalWindowClasses" setting, a

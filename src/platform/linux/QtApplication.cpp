@@ -9,8 +9,12 @@
 #include <QDesktopServices>
 #include <QProcess>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QUrl>
 #include <cerrno>
+#include <chrono>
+#include <memory>
+#include <utility>
 
 #include "base/Log.h"
 #include "platform/linux/RunningProgram.h"
@@ -22,6 +26,9 @@ namespace {
 
 // The object path the freedesktop rules derive from the application's id.
 const QString kObjectPath = QStringLiteral("/app/velmora/Velmora");
+
+// How long an opener may take to fail; one still running then is showing the page.
+constexpr std::chrono::seconds kOpenerGrace{10};
 
 }  // namespace
 
@@ -68,6 +75,12 @@ QtApplication::~QtApplication() {
         bus.unregisterService(QString::fromLatin1(kApplicationId));
         bus.unregisterObject(kObjectPath);
     }
+    // An opener that still runs holds a browser it started; that browser, in its own session,
+    // stays.
+    for (QProcess* opener : findChildren<QProcess*>()) {
+        opener->kill();
+        opener->waitForFinished(1000);
+    }
 }
 
 std::optional<std::string> QtApplication::version() const {
@@ -80,21 +93,48 @@ void QtApplication::terminate() {
                               Qt::QueuedConnection);
 }
 
-void QtApplication::openURL(const std::string& url) {
+void QtApplication::openURL(const std::string& url, OpenDone done) {
+    // Told once: by the opener's end, its failure to start, or the grace period.
+    auto report =
+        [url, done = std::make_shared<OpenDone>(std::move(done))](platform::OpenResult result) {
+            if (result == platform::OpenResult::NotOpened) {
+                logLine("Could not open " + url);
+            }
+            if (*done) {
+                std::exchange(*done, nullptr)(result);
+            }
+        };
     const QUrl parsed(QString::fromStdString(url), QUrl::StrictMode);
     if (!parsed.isValid()) {
-        logLine("Could not open " + url);
+        queue_.async([report] { report(platform::OpenResult::NotOpened); });
         return;
     }
+    auto* opener = new QProcess(this);
+    opener->setProgram(QStringLiteral("xdg-open"));
+    opener->setArguments({parsed.toString(QUrl::FullyEncoded)});
     // The browser would otherwise write its own diagnostics into Velmora's output.
-    QProcess opener;
-    opener.setProgram(QStringLiteral("xdg-open"));
-    opener.setArguments({parsed.toString(QUrl::FullyEncoded)});
-    opener.setStandardOutputFile(QProcess::nullDevice());
-    opener.setStandardErrorFile(QProcess::nullDevice());
-    if (!opener.startDetached() && !QDesktopServices::openUrl(parsed)) {
-        logLine("Could not open " + url);
-    }
+    opener->setStandardInputFile(QProcess::nullDevice());
+    opener->setStandardOutputFile(QProcess::nullDevice());
+    opener->setStandardErrorFile(QProcess::nullDevice());
+    opener->setChildProcessModifier([] { ::setsid(); });
+    connect(opener, &QProcess::finished, opener,
+            [opener, report](int code, QProcess::ExitStatus status) {
+                report(code == 0 && status == QProcess::NormalExit
+                           ? platform::OpenResult::Opened
+                           : platform::OpenResult::NotOpened);
+                opener->deleteLater();
+            });
+    connect(opener, &QProcess::errorOccurred, opener,
+            [opener, report, parsed](QProcess::ProcessError error) {
+                if (error != QProcess::FailedToStart) {
+                    return;
+                }
+                report(QDesktopServices::openUrl(parsed) ? platform::OpenResult::Opened
+                                                         : platform::OpenResult::NotOpened);
+                opener->deleteLater();
+            });
+    QTimer::singleShot(kOpenerGrace, opener, [report] { report(platform::OpenResult::Opened); });
+    opener->start();
 }
 
 void QtApplication::setUrlHandler(UrlHandler handler) {

@@ -35,7 +35,10 @@ class QtApplication : public QObject, public platform::Application {
     std::optional<std::string> version() const override;
     // Leaves the event loop; the entry point then runs the shutdown.
     void terminate() override;
-    void openURL(const std::string& url) override;
+    // Runs xdg-open in a session of its own, so the browser it may start outlives Velmora's
+    // terminal. The page counts as shown when the opener succeeds, or is still running a few
+    // seconds on (it keeps a browser it started in its foreground).
+    void openURL(const std::string& url, OpenDone done) override;
     void setUrlHandler(UrlHandler handler) override;
     bool startsAtLogin() const override;
     std::optional<std::string> setStartsAtLogin(bool on) override;

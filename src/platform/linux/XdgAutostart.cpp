@@ -47,6 +47,27 @@ std::string folderOf(const std::string& path) {
     return path.substr(0, path.rfind('/'));
 }
 
+// The Exec value of the user's own desktop entry when it is the entry of `program` (its TryExec):
+// the run command's entry starts that build through the run command, with the local service.
+std::optional<std::string> userEntryExec(const std::string& program) {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    std::ifstream entry((data != nullptr && data[0] == '/'
+                             ? std::string(data)
+                             : std::string(home != nullptr ? home : "") + "/.local/share") +
+                        "/applications/app.velmora.Velmora.desktop");
+    std::optional<std::string> exec;
+    bool forProgram = false;
+    // The [Desktop Entry] group only: the actions that follow have Exec lines of their own.
+    for (std::string line; std::getline(entry, line) && !line.starts_with("[Desktop Action");) {
+        forProgram = forProgram || line == "TryExec=" + program;
+        if (line.starts_with("Exec=")) {
+            exec = line.substr(5);
+        }
+    }
+    return forProgram ? exec : std::nullopt;
+}
+
 }  // namespace
 
 std::string XdgAutostart::entryPath() {
@@ -88,7 +109,8 @@ std::optional<std::string> XdgAutostart::write() const {
     std::ostringstream text;
     text << "[Desktop Entry]\nType=Application\nName=Velmora\n"
             "Comment=Rewrite the selected text in any application\nExec="
-         << execWord(program_) << "\nIcon=velmora\nTerminal=false\n"
+         << userEntryExec(program_).value_or(execWord(program_))
+         << "\nIcon=velmora\nTerminal=false\n"
          << "X-GNOME-Autostart-enabled=true\n";
     const std::string contents = text.str();
     const std::string temporary = path + ".new";

@@ -6,7 +6,8 @@
 namespace velmora::desktop {
 
 // Starting at login through the desktop's XDG autostart folder: the entry
-// $XDG_CONFIG_HOME/autostart/app.velmora.Velmora.desktop runs `program` when the user logs in.
+// $XDG_CONFIG_HOME/autostart/app.velmora.Velmora.desktop runs `program` when the user logs in, or
+// what the user's own desktop entry for `program` runs (the run command makes one for its build).
 // Every desktop that follows the XDG autostart rules (GNOME, KDE, Xfce, and sway or others with a
 // runner such as dex) reads it.
 class XdgAutostart {
