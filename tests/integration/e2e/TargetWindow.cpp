@@ -10,22 +10,19 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <cstdio>
 
-class KeyLog : public QObject {
-  public:
-    explicit KeyLog(const char* path) : file_(QString::fromLocal8Bit(path)) {
-        file_.open(QIODevice::Append | QIODevice::Unbuffered);
-    }
+struct KeyLog : QObject {
+    explicit KeyLog(std::FILE* log) : file(log) {}
+    std::FILE* file;
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() == QEvent::KeyPress) {
-            const auto* key = static_cast<QKeyEvent*>(event);
-            file_.write((QKeySequence(key->keyCombination()).toString() + "\n").toUtf8());
+            const QKeySequence key(static_cast<QKeyEvent*>(event)->keyCombination());
+            std::fprintf(file, "%s\n", qPrintable(key.toString()));
+            std::fflush(file);
         }
         return false;
     }
-
-  private:
-    QFile file_;
 };
 
 int main(int argc, char** argv) {
@@ -42,7 +39,7 @@ int main(int argc, char** argv) {
     auto* field = new QLineEdit(initialText, &window);
     layout->addWidget(field);
     if (argc > 3) {
-        field->installEventFilter(new KeyLog(argv[3]));
+        field->installEventFilter(new KeyLog(std::fopen(argv[3], "a")));
     }
     window.resize(480, 80);
     window.move(40, 200);

@@ -85,7 +85,6 @@ rewrite() {
   keys "$@"
   wait_for 30 target_is "$expected" ||
     fail "the line holds '$(cat "$work/target.txt")'; it received $(paste -sd, "$work/keys.log")"
-  wait_for 10 log_has "Processing complete. Pasteboard restored." || fail "no completion line"
   sleep 1
   [[ $(requests) -eq $((before + 1)) ]] || fail "$(($(requests) - before)) requests for one press"
   wait_for 10 eval '[[ "$(wl-paste -n)" == "earlier clipboard text" ]]' ||
@@ -102,10 +101,8 @@ rewrite() {
 line="the quick brown fox"
 for hold in ${REWRITE_HOLDS:-0.3 2}; do
   line="Rewritten: $line"
-  start=$EPOCHREALTIME
   rewrite "$line" 29+ 42+ 25+ "$hold" 25- 0.1 42- 0.1 29-
-  echo "$desktop: P held $hold s: rewritten, Ctrl+C and Ctrl+V, one request" \
-    "($(awk "BEGIN { printf \"%.1f\", $EPOCHREALTIME - $start }") s in all)"
+  echo "$desktop: P held $hold s: rewritten, Ctrl+C and Ctrl+V, one request"
 done
 if [[ $desktop == sway ]]; then
   rewrite "Rewritten: $line" 29+ 42+ 24+ 2 24- 0.1 42- 0.1 29-
