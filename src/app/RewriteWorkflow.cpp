@@ -70,6 +70,8 @@ void RewriteWorkflow::startProcessing() {
     }
     isProcessingText_ = true;
     ++currentRun_;
+    // The request follows the copy: the way to the service gets ready meanwhile.
+    s_.apiService.prepareConnection();
     queueHUD(true);
     s_.bridge.saveOriginalPasteboard();
 
