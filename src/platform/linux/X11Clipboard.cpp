@@ -18,7 +18,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-using Formats = std::vector<std::pair<std::string, std::string>>;
+using SharedBytes = X11Selections::SharedBytes;
+using Formats = std::vector<std::pair<std::string, SharedBytes>>;
 using ReadOutcome = X11Selections::ReadOutcome;
 using SelectionData = X11Selections::SelectionData;
 
@@ -50,13 +51,16 @@ std::optional<std::string> latin1(const std::string& utf8) {
     return result;
 }
 
-// The text under every name programs ask for it by.
-void addTextFormats(Formats& formats, const std::string& text) {
+// The text under every name programs ask for it by, held once (twice for Latin-1 text that is
+// not ASCII): an answer may be megabytes long.
+void addTextFormats(Formats& formats, const SharedBytes& text) {
+    const bool ascii = std::all_of(text->begin(), text->end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     for (const std::string& name : textFormatsToOffer()) {
-        if (name != "STRING") {
+        if (name != "STRING" || ascii) {
             formats.emplace_back(name, text);
-        } else if (auto bytes = latin1(text)) {
-            formats.emplace_back(name, std::move(*bytes));
+        } else if (auto bytes = latin1(*text)) {
+            formats.emplace_back(name, std::make_shared<const std::string>(std::move(*bytes)));
         }
     }
 }
@@ -68,10 +72,10 @@ std::string textOf(const SelectionData& data) {
     return textFromFormat(chosenEncoding ? data.type : data.format, data.bytes);
 }
 
-std::optional<std::string> heldText(const platform::ClipboardSnapshot& held) {
-    for (const auto& [format, bytes] : held.formats) {
+std::optional<std::string> heldText(const Formats& held) {
+    for (const auto& [format, bytes] : held) {
         if (isTextFormat(format)) {
-            return bytes;
+            return *bytes;
         }
     }
     return std::nullopt;
@@ -191,7 +195,9 @@ std::optional<std::string> X11Clipboard::text() {
 }
 
 void X11Clipboard::setText(const std::string& text) {
-    restore({{{kTextFormat, text}}, {}});
+    onConnectionThread([&] {
+        own(Formats{{kTextFormat, std::make_shared<const std::string>(text)}});
+    });
 }
 
 void X11Clipboard::clear() {
@@ -205,7 +211,11 @@ platform::ClipboardSnapshot X11Clipboard::snapshot() {
 }
 
 void X11Clipboard::restore(const platform::ClipboardSnapshot& snapshot) {
-    onConnectionThread([&] { own(snapshot); });
+    Formats formats;
+    for (const auto& [format, bytes] : snapshot.formats) {
+        formats.emplace_back(format, std::make_shared<const std::string>(bytes));
+    }
+    onConnectionThread([&] { own(std::move(formats)); });
 }
 
 std::optional<std::string> X11Clipboard::primaryText() {
@@ -225,8 +235,13 @@ platform::ClipboardSnapshot X11Clipboard::takeSnapshot() {
     switch (selections_->owner(XSelection::Clipboard)) {
         case X11Selections::Owner::None:
             return {};
-        case X11Selections::Owner::Us:
-            return heldClipboard_;
+        case X11Selections::Owner::Us: {
+            platform::ClipboardSnapshot held;
+            for (const auto& [format, bytes] : heldClipboard_) {
+                held.formats.emplace_back(format, *bytes);
+            }
+            return held;
+        }
         case X11Selections::Owner::Other:
             break;
     }
@@ -253,17 +268,17 @@ platform::ClipboardSnapshot X11Clipboard::takeSnapshot() {
     return snapshot;
 }
 
-void X11Clipboard::own(const platform::ClipboardSnapshot& snapshot) {
-    if (snapshot.empty()) {
+void X11Clipboard::own(Formats held) {
+    if (held.empty()) {
         heldClipboard_ = {};
         if (selections_) {
             selections_->clear(XSelection::Clipboard);
         }
         return;
     }
-    heldClipboard_ = {snapshot.formats, {}};
+    heldClipboard_ = std::move(held);
     Formats formats;
-    for (const auto& [format, bytes] : snapshot.formats) {
+    for (const auto& [format, bytes] : heldClipboard_) {
         if (isTextFormat(format)) {
             addTextFormats(formats, bytes);
         } else {
@@ -305,7 +320,7 @@ std::optional<std::string> X11Clipboard::readText(XSelection selection) {
 void X11Clipboard::ownPrimary(const std::string& text) {
     heldPrimary_ = text;
     Formats formats;
-    addTextFormats(formats, text);
+    addTextFormats(formats, std::make_shared<const std::string>(text));
     if (!selections_ || !selections_->own(XSelection::Primary, formats)) {
         heldPrimary_.clear();
     }
