@@ -96,17 +96,22 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* con
     if (transfer.cancelled->load()) {
         return CURL_WRITEFUNC_ERROR;
     }
-    if (transfer.body.size() + length > kMaxResponseBodyBytes) {
-        transfer.bodyTooLarge = true;
-        return CURL_WRITEFUNC_ERROR;
-    }
-    // The announced size is taken at its word, within the limit, so the body is held once.
+    // The announced size is taken at its word: too large, the reply is refused before it is
+    // read; within the limit, the body is held once, at that size.
     curl_off_t announced = -1;
     if (!std::exchange(transfer.bodySized, true) &&
         curl_easy_getinfo(transfer.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) ==
             CURLE_OK &&
-        announced > 0 && static_cast<std::size_t>(announced) <= kMaxResponseBodyBytes) {
+        announced > 0) {
+        if (static_cast<std::size_t>(announced) > kMaxResponseBodyBytes) {
+            transfer.bodyTooLarge = true;
+            return CURL_WRITEFUNC_ERROR;
+        }
         transfer.body.reserve(static_cast<std::size_t>(announced) + kBodyHeadroom);
+    }
+    if (transfer.body.size() + length > kMaxResponseBodyBytes) {
+        transfer.bodyTooLarge = true;
+        return CURL_WRITEFUNC_ERROR;
     }
     transfer.body.append(data, length);
     return length;

@@ -6,7 +6,8 @@
 namespace velmora::desktop::wire {
 namespace {
 
-// Frames are the same when their bytes are.
+// The frames read from the stream given in pieces of `piece` bytes, each encoded again: frames
+// are the same when their bytes are.
 std::vector<std::string> read(const std::string& stream, std::size_t piece, bool* intact = nullptr,
                               std::size_t limit = kMaxAnswerFrameBytes) {
     FrameReader reader(limit);
