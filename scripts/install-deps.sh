@@ -9,6 +9,9 @@ packages=(
   libsecret-1-dev libcurl4-openssl-dev nlohmann-json3-dev libicu-dev
   libx11-dev libxtst-dev libxi-dev libxkbcommon-dev
   libcpp-httplib-dev libssl-dev libsqlite3-dev
+  # The service: Boost.Asio/Beast, PostgreSQL's client library; the server and HAProxy for its
+  # replica test (which starts its own PostgreSQL, never a system cluster), nginx for its benchmark.
+  libboost-dev libpq-dev postgresql-15 haproxy nginx
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xdotool xclip trayer gnome-keyring libsecret-tools dbus-daemon openssl xauth curl
   fonts-dejavu-core

@@ -152,30 +152,24 @@ std::string bearerToken(const std::string& authorization) {
     return authorization.substr(kScheme.size());
 }
 
-HttpReply ChatEndpoint::handle(const std::string& authorization, const std::string& body) const {
-    const std::string token = bearerToken(authorization);
-    if (token.empty()) {
-        return text(401, "Missing bearer token.");
-    }
-    if (!tokens_.acceptToken(token)) {
-        return text(401, "Unknown or revoked token.");
-    }
-
-    LocalProxyRequestPayload request;
+std::optional<HttpReply> ChatEndpoint::read(const std::string& body,
+                                            LocalProxyRequestPayload& request) const {
     if (auto refusal = RequestReader(request).read(body)) {
-        return *refusal;
+        return refusal;
     }
-    if (auto problem = validate(request, config_)) {
-        return *problem;
-    }
+    return validate(request, config_);
+}
 
-    if (config_.upstreamUrl.empty()) {
-        return text(503, "No model backend is configured on this service.");
-    }
-    const UpstreamSettings upstream{config_.upstreamUrl, config_.upstreamApiKey,
-                                    config_.upstreamCaFile, config_.upstreamTimeout};
-    const UpstreamResult result = requestCompletion(upstream, config_.modelMap.at(request.model),
-                                                    request.user_instructions, request.prompt);
+HttpReply ChatEndpoint::noBackend() {
+    return text(503,
+                "No model backend is configured on this service. The service has no model to "
+                "ask: its operator sets one with upstream-url in the service's configuration file "
+                "or --upstream-url on its command line (e.g. http://127.0.0.1:11434/v1 for a local "
+                "Ollama); scripts/run.sh passes the environment variable VELMORA_UPSTREAM_URL on "
+                "as that setting.");
+}
+
+HttpReply ChatEndpoint::answer(const UpstreamResult& result) const {
     switch (result.status) {
         case UpstreamResult::Status::TimedOut:
             return text(504, "The model backend did not answer within " +

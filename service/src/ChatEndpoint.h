@@ -2,9 +2,11 @@
 
 #include <string>
 
+#include <optional>
+
 #include "ServiceConfig.h"
-#include "TokenDatabase.h"
 #include "UpstreamClient.h"
+#include "api/ProxyWireFormat.h"
 
 namespace velmora::service {
 
@@ -15,8 +17,9 @@ struct HttpReply {
     std::string contentType = "text/plain; charset=utf-8";
 };
 
-// POST /api/chat: checks the bearer token, validates the request record, and relays the
-// instruction and the text to the model backend.
+// POST /api/chat, once its bearer token has been accepted: reads and validates the request
+// record, and turns the model backend's outcome into the answer. The relay itself is the
+// server's, asynchronous.
 class ChatEndpoint {
   public:
     static constexpr size_t kMaxPromptBytes = 1024 * 1024;
@@ -24,14 +27,18 @@ class ChatEndpoint {
     // prompt still reaches the prompt check and earns its own message.
     static constexpr size_t kMaxBodyBytes = 8 * kMaxPromptBytes;
 
-    ChatEndpoint(const ServiceConfig& config, TokenDatabase& tokens)
-        : config_(config), tokens_(tokens) {}
+    explicit ChatEndpoint(const ServiceConfig& config) : config_(config) {}
 
-    HttpReply handle(const std::string& authorization, const std::string& body) const;
+    // Reads `body` in one pass into `request`: the refusal (400, 413), or none for a record the
+    // catalog serves.
+    std::optional<HttpReply> read(const std::string& body, LocalProxyRequestPayload& request) const;
+    // The answer to a request that passed when no model backend is configured (503).
+    static HttpReply noBackend();
+    // The answer for the backend's outcome.
+    HttpReply answer(const UpstreamResult& result) const;
 
   private:
     const ServiceConfig& config_;
-    TokenDatabase& tokens_;
 };
 
 // The token of an "Authorization: Bearer <token>" header, or empty.

@@ -1,6 +1,10 @@
 #include "ServiceConfig.h"
 
+#include <arpa/inet.h>
+
 #include <cstdlib>
+#include <cstring>
+#include <thread>
 #include <fstream>
 #include <sstream>
 
@@ -121,7 +125,35 @@ bool applySetting(ServiceConfig& config, const std::string& key, const std::stri
     } else if (key == "port") {
         return applyCount(config.port, key, value, 0, 65535, error);
     } else if (key == "threads") {
-        return applyCount(config.threads, key, value, 1, 256, error);
+        return applyCount(config.threads, key, value, 0, 256, error);
+    } else if (key == "max-connections") {
+        return applyCount(config.maxConnections, key, value, 1, 1000000, error);
+    } else if (key == "max-connections-per-address") {
+        return applyCount(config.maxConnectionsPerAddress, key, value, 1, 1000000, error);
+    } else if (key == "database") {
+        if (!value.empty() && value.rfind("postgresql://", 0) != 0 &&
+            value.rfind("postgres://", 0) != 0 && value.find('=') == std::string::npos) {
+            setError(error,
+                     "database must be a postgresql:// URL or a key=value connection string");
+            return false;
+        }
+        config.database = value;
+    } else if (key == "trusted-proxies") {
+        std::istringstream entries(value);
+        for (std::string entry; entries >> entry;) {
+            while (!entry.empty() && entry.back() == ',') {
+                entry.pop_back();
+            }
+            if (entry.empty()) {
+                continue;
+            }
+            if (!parseNetwork(entry)) {
+                setError(error, "trusted-proxies takes addresses or networks (10.0.0.0/8), got \"" +
+                                    entry + "\"");
+                return false;
+            }
+            config.trustedProxies.push_back(entry);
+        }
     } else if (key == "auth-lockout-failures") {
         return applyCount(config.authLockoutFailures, key, value, 0, 1000000, error);
     } else if (key == "cert") {
@@ -260,6 +292,51 @@ std::string resolvedDataDir(const ServiceConfig& config) {
     return std::string(home ? home : ".") + "/.local/share/velmora-service";
 }
 
+int serviceThreads(const ServiceConfig& config) {
+    return config.threads > 0 ? config.threads
+                              : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+std::optional<IpNetwork> parseNetwork(const std::string& text) {
+    const auto slash = text.find('/');
+    const std::string address = text.substr(0, slash);
+    IpNetwork network;
+    in_addr v4{};
+    int most = 128;
+    if (inet_pton(AF_INET, address.c_str(), &v4) == 1) {
+        network.bytes[10] = network.bytes[11] = 0xff;
+        std::memcpy(network.bytes.data() + 12, &v4, 4);
+        most = 32;
+    } else if (inet_pton(AF_INET6, address.c_str(), network.bytes.data()) != 1) {
+        return std::nullopt;
+    }
+    int bits = most;
+    if (slash != std::string::npos) {
+        char* end = nullptr;
+        const std::string rest = text.substr(slash + 1);
+        bits = static_cast<int>(std::strtol(rest.c_str(), &end, 10));
+        if (rest.empty() || *end != '\0' || bits < 0 || bits > most) {
+            return std::nullopt;
+        }
+    }
+    network.bits = bits + (128 - most);
+    return network;
+}
+
+bool networkContains(const IpNetwork& network, const std::string& address) {
+    const auto host = parseNetwork(address);
+    if (!host || host->bits != 128) {
+        return false;
+    }
+    for (int bit = 0; bit < network.bits; ++bit) {
+        const unsigned char mask = static_cast<unsigned char>(0x80 >> (bit % 8));
+        if ((host->bytes[bit / 8] & mask) != (network.bytes[bit / 8] & mask)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string usageText() {
     return R"(Usage: velmora-service [--config FILE] [--KEY VALUE]...
 
@@ -274,7 +351,7 @@ the command line win over the file.
   --port N                    port (default 8443; 0 picks a free one)
   --cert FILE                 server certificate, PEM (required)
   --key FILE                  server private key, PEM (required)
-  --data-dir DIR              token database directory
+  --data-dir DIR              SQLite token database directory
                               (default $XDG_DATA_HOME/velmora-service)
   --passphrase TEXT           passphrase the sign-in page asks for
   --passphrase-file FILE      ... read from the first line of FILE
@@ -300,7 +377,16 @@ the command line win over the file.
   --token-idle-lifetime TIME  a session token unused this long is refused
                               (default 30d)
   --token-lifetime TIME       a session token this old is refused (default 180d)
-  --threads N                 request threads, one connection each (default 8)
+  --threads N                 threads serving all connections (default: one
+                              per core)
+  --database URL              PostgreSQL shared by replicas: postgresql://... or
+                              "host=... dbname=..." (default: SQLite in the
+                              data directory)
+  --trusted-proxies LIST      proxies whose PROXY protocol v2 header or
+                              X-Forwarded-For names the client, e.g.
+                              "10.0.0.5, 10.0.1.0/24" (default none)
+  --max-connections N         open connections at most (default 2048)
+  --max-connections-per-address N  ... from one client address (default 256)
   --help                      this text
 
 TIME is seconds, or a number with the unit s, m, h or d (e.g. 30d).

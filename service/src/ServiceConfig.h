@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <map>
 #include <optional>
 #include <string>
@@ -38,9 +39,28 @@ struct ServiceConfig {
     // `tokenLifetime`.
     double tokenIdleLifetime = 30 * 86400.0;
     double tokenLifetime = 180 * 86400.0;
-    // Request threads: each serves one connection at a time.
-    int threads = 8;
+    // Threads serving connections, all of them at once; 0: one per core.
+    int threads = 0;
+    // Empty: the SQLite file in the data directory. Otherwise PostgreSQL, as a postgresql:// URL
+    // or a key=value connection string.
+    std::string database;
+    // Peers whose PROXY protocol v2 header or X-Forwarded-For names the client (addresses or
+    // networks, e.g. 10.0.0.0/8); anyone else's address is the peer's own.
+    std::vector<std::string> trustedProxies;
+    int maxConnections = 2048;
+    int maxConnectionsPerAddress = 256;
 };
+
+// An IPv4 or IPv6 network; IPv4 is held as IPv4-mapped IPv6.
+struct IpNetwork {
+    std::array<unsigned char, 16> bytes{};
+    int bits = 128;
+};
+
+// "ADDRESS" or "ADDRESS/BITS"; none when it is neither.
+std::optional<IpNetwork> parseNetwork(const std::string& text);
+// Whether the address (text form) lies in `network`.
+bool networkContains(const IpNetwork& network, const std::string& address);
 
 // What the command line asked for.
 struct CommandLine {
@@ -64,6 +84,9 @@ bool applyConfigText(ServiceConfig& config, const std::string& text, std::string
 // The data directory: the configured one, else $XDG_DATA_HOME/velmora-service, else
 // ~/.local/share/velmora-service.
 std::string resolvedDataDir(const ServiceConfig& config);
+
+// `threads`, with 0 made the number of cores.
+int serviceThreads(const ServiceConfig& config);
 
 std::string usageText();
 

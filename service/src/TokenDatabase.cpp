@@ -141,16 +141,11 @@ std::unique_ptr<TokenDatabase> TokenDatabase::open(const std::string& directory,
     purge.bind(2, lifetimes.absolute);
     purge.bind(3, lifetimes.idle);
     purge.step();
-    return std::unique_ptr<TokenDatabase>(new TokenDatabase(db, lifetimes));
+    return std::unique_ptr<TokenDatabase>(new TokenDatabase(db, lifetimes, path));
 }
 
 TokenDatabase::~TokenDatabase() {
     sqlite3_close(db_);
-}
-
-std::int64_t TokenDatabase::touchInterval() const {
-    // Hourly, but often enough that the idle lifetime stays accurate when it is short.
-    return std::clamp<std::int64_t>(lifetimes_.idle / 4, 1, 3600);
 }
 
 std::optional<std::string> TokenDatabase::issueToken() {
@@ -186,14 +181,13 @@ bool TokenDatabase::acceptToken(const std::string& token) {
     }
     const sqlite3_int64 start = find.integer(0);
     const sqlite3_int64 lastUsed = find.integer(1);
-    if (time >= start + lifetimes_.absolute ||
-        time >= std::max(start, lastUsed) + lifetimes_.idle) {
+    if (tokenExpired(lifetimes_, start, lastUsed, time)) {
         Statement remove(db_, "DELETE FROM tokens WHERE token_hash = ?1");
         remove.bind(1, hash);
         remove.step();
         return false;
     }
-    if (time - lastUsed >= touchInterval()) {
+    if (time - lastUsed >= lifetimes_.touchInterval()) {
         Statement touch(db_, "UPDATE tokens SET last_used_at = ?2 WHERE token_hash = ?1");
         touch.bind(1, hash);
         touch.bind(2, time);

@@ -1,7 +1,5 @@
 #include "UpstreamClient.h"
 
-#include <curl/curl.h>
-
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -30,17 +28,7 @@ UpstreamResult failed(std::string reason) {
 
 // The backend is the operator's own, but its answer is held whole and read as a document, so
 // its size and nesting are bounded all the same.
-constexpr size_t kMaxReplyBytes = 8 * 1024 * 1024;
 constexpr int kMaxReplyNesting = 64;
-
-size_t appendBody(char* data, size_t size, size_t count, void* target) {
-    auto& reply = *static_cast<std::string*>(target);
-    if (reply.size() + size * count > kMaxReplyBytes) {
-        return 0;
-    }
-    reply.append(data, size * count);
-    return size * count;
-}
 
 // The reply as a document; discarded when it is no JSON or nests deeper than the answer needs.
 json parseReply(const std::string& body) {
@@ -126,56 +114,37 @@ UpstreamResult parseCompletionReply(long httpStatus, const std::string& body) {
     return {UpstreamResult::Status::Answered, content->get<std::string>()};
 }
 
-UpstreamResult requestCompletion(const UpstreamSettings& settings, const std::string& model,
-                                 const std::string& instruction, const std::string& prompt) {
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
-    if (!curl) {
-        return failed("The model backend could not be called.");
+std::optional<UpstreamTarget> parseUpstreamUrl(const std::string& url) {
+    UpstreamTarget target;
+    std::string rest;
+    if (url.rfind("http://", 0) == 0) {
+        rest = url.substr(7);
+    } else if (url.rfind("https://", 0) == 0) {
+        target.tls = true;
+        rest = url.substr(8);
+    } else {
+        return std::nullopt;
     }
-    const std::string url = trimmedBase(settings.baseUrl) + "/chat/completions";
-    const std::string body = completionRequestBody(model, instruction, prompt);
-    std::string reply;
-    char errorText[CURL_ERROR_SIZE] = {};
-
-    curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/json");
-    headers = curl_slist_append(headers, "Accept: application/json");
-    if (!settings.apiKey.empty()) {
-        headers = curl_slist_append(headers, ("Authorization: Bearer " + settings.apiKey).c_str());
+    const auto slash = rest.find('/');
+    std::string authority = rest.substr(0, slash);
+    target.path = trimmedBase(slash == std::string::npos ? "" : rest.substr(slash)) +
+                  "/chat/completions";
+    target.hostHeader = authority;
+    target.port = target.tls ? "443" : "80";
+    const auto bracket = authority.rfind(']');
+    const auto colon = authority.rfind(':');
+    if (colon != std::string::npos && (bracket == std::string::npos || colon > bracket)) {
+        target.port = authority.substr(colon + 1);
+        authority.resize(colon);
     }
-    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headerList(headers,
-                                                                           curl_slist_free_all);
-
-    CURL* handle = curl.get();
-    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headerList.get());
-    curl_easy_setopt(handle, CURLOPT_POSTFIELDS, body.data());
-    curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, appendBody);
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &reply);
-    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorText);
-    // Signals cannot interrupt a request thread; the deadline covers the whole exchange.
-    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS,
-                     static_cast<long>(settings.timeoutSeconds * 1000.0));
-    if (!settings.caFile.empty()) {
-        curl_easy_setopt(handle, CURLOPT_CAINFO, settings.caFile.c_str());
+    if (authority.size() > 1 && authority.front() == '[' && authority.back() == ']') {
+        authority = authority.substr(1, authority.size() - 2);
     }
-
-    const CURLcode code = curl_easy_perform(handle);
-    if (code == CURLE_OPERATION_TIMEDOUT) {
-        return {UpstreamResult::Status::TimedOut, "The model backend did not answer in time."};
+    target.host = authority;
+    if (target.host.empty() || target.port.empty()) {
+        return std::nullopt;
     }
-    if (code == CURLE_WRITE_ERROR) {
-        return failed("The model backend's answer is larger than 8 MiB.");
-    }
-    if (code != CURLE_OK) {
-        return failed(std::string("The model backend could not be reached: ") +
-                      (errorText[0] ? errorText : curl_easy_strerror(code)));
-    }
-    long status = 0;
-    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
-    return parseCompletionReply(status, reply);
+    return target;
 }
 
 }  // namespace velmora::service

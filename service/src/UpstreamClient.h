@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 
 namespace velmora::service {
@@ -20,11 +22,18 @@ struct UpstreamResult {
     std::string text;
 };
 
-// Asks an OpenAI-compatible chat-completions endpoint for one answer to `prompt` under the
-// system message `instruction`. Blocks for at most the timeout. Thread-safe; the process must
-// have called curl_global_init.
-UpstreamResult requestCompletion(const UpstreamSettings& settings, const std::string& model,
-                                 const std::string& instruction, const std::string& prompt);
+// The backend's answer is held whole and read as a document, so its size is bounded.
+inline constexpr std::size_t kMaxUpstreamReplyBytes = 8 * 1024 * 1024;
+
+// Where the chat-completions requests go, read once from the base URL.
+struct UpstreamTarget {
+    bool tls = false;
+    std::string host;        // without brackets
+    std::string port;
+    std::string hostHeader;  // as the URL gives it
+    std::string path;        // the base's path + "/chat/completions"
+};
+std::optional<UpstreamTarget> parseUpstreamUrl(const std::string& url);
 
 // Builds the chat-completions request body.
 std::string completionRequestBody(const std::string& model, const std::string& instruction,

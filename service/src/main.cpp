@@ -1,5 +1,4 @@
 // velmora-service: the reference web service for Velmora.
-#include <curl/curl.h>
 #include <malloc.h>
 #include <signal.h>
 
@@ -15,16 +14,15 @@ using namespace velmora::service;
 
 namespace {
 
-// Waits for SIGINT or SIGTERM on its own thread, then stops the server cleanly. A signal that
-// comes before the server has started serving is repeated until it takes.
+// Waits for SIGINT or SIGTERM on its own thread, then stops the server gracefully: no new
+// connections, the requests in flight finished, then exit.
 std::thread stopOnSignal(VelmoraService& service, const sigset_t& signals,
                          const std::atomic<bool>& finished) {
     return std::thread([&service, &finished, signals] {
         int received = 0;
         sigwait(&signals, &received);
-        while (!finished) {
+        if (!finished) {
             service.stop();
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     });
 }
@@ -54,27 +52,27 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
-    curl_global_init(CURL_GLOBAL_DEFAULT);
-
     auto service = VelmoraService::create(commandLine->config, &error);
     if (!service) {
         std::fprintf(stderr, "velmora-service: %s\n", error.c_str());
         return 1;
     }
     const ServiceConfig& config = service->config();
-    const int port = service->bind();
+    const int port = service->bind(&error);
     if (port < 0) {
-        std::fprintf(stderr, "velmora-service: cannot listen on %s port %d\n",
-                     config.listen.c_str(), config.port);
+        std::fprintf(stderr, "velmora-service: %s\n", error.c_str());
         return 1;
     }
     if (config.upstreamUrl.empty()) {
-        logServiceLine("No model backend configured (--upstream-url): /api/chat answers 503");
+        logServiceLine(
+            "No model backend configured: /api/chat answers 503 until upstream-url is set (in the "
+            "config file, --upstream-url, or VELMORA_UPSTREAM_URL for scripts/run.sh)");
     }
     if (config.passphrase.empty()) {
         logServiceLine("No passphrase configured (--passphrase): sign-in is unavailable");
     }
-    logServiceLine("Token database in " + resolvedDataDir(config));
+    logServiceLine("Token database: " + service->storeDescription());
+    logServiceLine("Serving on " + std::to_string(serviceThreads(config)) + " threads");
     const bool ipv6 = config.listen.find(':') != std::string::npos;
     logServiceLine("velmora-service listening on https://" +
                    (ipv6 ? "[" + config.listen + "]" : config.listen) + ":" + std::to_string(port));
@@ -89,6 +87,5 @@ int main(int argc, char** argv) {
     }
     waiter.join();
     service.reset();
-    curl_global_cleanup();
     return served ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ChatEndpoint.h"
 #include "ServiceTestSupport.h"
 #include "api/ProxyWireFormat.h"
 

@@ -1,7 +1,11 @@
 #include "ServiceTestSupport.h"
 
-#include <curl/curl.h>
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -9,9 +13,15 @@
 #include <regex>
 
 #include "SignInPage.h"
+#include "TokenDatabase.h"
 #include "api/ProxyWireFormat.h"
 
 namespace velmora::service::testing {
+
+namespace {
+// A client writing to a connection the service has cut off gets an error, not a signal.
+const bool ignoreBrokenPipes = signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+}  // namespace
 
 TempDir::TempDir() {
     char pattern[] = "/tmp/velmora-service-XXXXXX";
@@ -21,6 +31,77 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
     std::filesystem::remove_all(path_);
+}
+
+namespace {
+std::string scratchPostgres(const std::string& command, const std::string& dir) {
+    std::string output;
+    FILE* pipe = popen(("bash " VELMORA_SCRATCH_POSTGRES " " + command + " " + dir).c_str(), "r");
+    char line[512];
+    while (pipe && std::fgets(line, sizeof line, pipe)) {
+        output += line;
+    }
+    const int status = pipe ? pclose(pipe) : -1;
+    EXPECT_TRUE(status == 0 || WEXITSTATUS(status) == 77) << command << ": " << output;
+    return WEXITSTATUS(status) == 0 ? output.substr(0, output.find('\n')) : std::string();
+}
+}  // namespace
+
+ScratchPostgres::ScratchPostgres() {
+    // Its own folder below is the unprivileged server's; this one it must be able to pass.
+    chmod(dir_.path().c_str(), 0755);
+    conninfo_ = scratchPostgres("start", dir_.path() + "/pg");
+}
+
+ScratchPostgres::~ScratchPostgres() {
+    if (!conninfo_.empty()) {
+        scratchPostgres("stop", dir_.path() + "/pg");
+    }
+}
+
+StoreUnderTest::StoreUnderTest(bool postgres) {
+    if (postgres) {
+        postgres_.emplace();
+        if (postgres_->conninfo().empty()) {
+            ADD_FAILURE() << "no PostgreSQL 15 (package postgresql-15)";
+        }
+    }
+}
+
+ServiceConfig StoreUnderTest::config() const {
+    ServiceConfig config = testConfig();
+    config.dataDir = dataDir_.path();
+    config.database = postgres_ ? postgres_->conninfo() : "";
+    return config;
+}
+
+std::map<std::string, long long> StoreUnderTest::sql(const std::string& statement) const {
+    std::map<std::string, long long> rows;
+    if (postgres_) {
+        PGconn* db = PQconnectdb(postgres_->conninfo().c_str());
+        PGresult* result = PQexec(db, statement.c_str());
+        EXPECT_NE(PQresultStatus(result), PGRES_FATAL_ERROR) << PQerrorMessage(db);
+        for (int i = 0; i < PQntuples(result); ++i) {
+            rows.emplace(PQgetvalue(result, i, 0), std::atoll(PQgetvalue(result, i, 1)));
+        }
+        PQclear(result);
+        PQfinish(db);
+        return rows;
+    }
+    sqlite3* db = nullptr;
+    sqlite3_open((dataDir_.path() + "/" + TokenDatabase::kFileName).c_str(), &db);
+    const auto addRow = [](void* out, int, char** values, char**) {
+        static_cast<std::map<std::string, long long>*>(out)->emplace(values[0], std::atoll(values[1]));
+        return 0;
+    };
+    EXPECT_EQ(sqlite3_exec(db, statement.c_str(), addRow, &rows, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
+    return rows;
+}
+
+std::string storeName(const ::testing::TestParamInfo<bool>& info) {
+    return info.param ? "PostgreSQL" : "SQLite";
 }
 
 ScriptedUpstream::ScriptedUpstream() {
@@ -57,8 +138,6 @@ std::unique_ptr<httplib::Client> clientFor(int port) {
 }
 
 RunningService::RunningService(ServiceConfig config) {
-    static std::once_flag curlReady;
-    std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     if (config.dataDir.empty()) {
         config.dataDir = dataDir_.path();
     }
@@ -68,9 +147,9 @@ RunningService::RunningService(ServiceConfig config) {
         ADD_FAILURE() << "service not created: " << error;
         return;
     }
-    port_ = service_->bind();
+    port_ = service_->bind(&error);
     if (port_ <= 0) {
-        ADD_FAILURE() << "cannot bind 127.0.0.1";
+        ADD_FAILURE() << error;
         service_.reset();
         return;
     }

@@ -2,6 +2,9 @@
 
 #include <httplib.h>
 
+#include <gtest/gtest.h>
+
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -24,6 +27,42 @@ class TempDir {
   private:
     std::string path_;
 };
+
+// A PostgreSQL 15 of this test's own (tests/scratch-postgres.sh), stopped and removed at the end.
+class ScratchPostgres {
+  public:
+    ScratchPostgres();
+    ~ScratchPostgres();
+    // Empty when PostgreSQL 15 is not installed.
+    const std::string& conninfo() const { return conninfo_; }
+
+  private:
+    TempDir dir_;
+    std::string conninfo_;
+};
+
+// The store a test runs against: SQLite in a data directory, or a scratch PostgreSQL.
+class StoreUnderTest {
+  public:
+    explicit StoreUnderTest(bool postgres);
+    bool postgres() const { return postgres_.has_value(); }
+    // testConfig() with this store.
+    ServiceConfig config() const;
+    // Runs SQL on the store, as the operator might; the first two columns of the rows it returns.
+    std::map<std::string, long long> sql(const std::string& statement) const;
+    // The stored token hashes with their last use (0 when never used).
+    std::map<std::string, long long> tokenRows() const {
+        return sql("SELECT token_hash, coalesce(last_used_at, 0) FROM tokens");
+    }
+
+  private:
+    TempDir dataDir_;
+    std::optional<ScratchPostgres> postgres_;
+};
+
+// The stores every storage test runs over, named for the test's name.
+inline constexpr bool kStores[] = {false, true};
+std::string storeName(const ::testing::TestParamInfo<bool>& info);
 
 // A chat-completions backend on loopback that answers as the test says and records each request.
 class ScriptedUpstream {
@@ -55,6 +94,7 @@ class RunningService {
     ~RunningService();
 
     std::unique_ptr<httplib::Client> client() const { return clientFor(port_); }
+    int port() const { return port_; }
     // Posts a chat request with the given bearer token (none when empty).
     httplib::Result postChat(const std::string& body, const std::string& token) const;
     // The sign-in form as a browser holds it: the cookie that came with the page ("name=value")

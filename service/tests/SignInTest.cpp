@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -10,38 +9,14 @@
 #include "SecureTokens.h"
 #include "ServiceTestSupport.h"
 #include "SignInPage.h"
+#include "SignInThrottle.h"
 #include "TokenDatabase.h"
+#include "TokenStore.h"
 
 namespace velmora::service::testing {
 namespace {
 
 constexpr auto npos = std::string::npos;
-
-// The stored token hashes with their last use (0 when never used).
-std::map<std::string, long long> tokenRows(const std::string& dataDir) {
-    std::map<std::string, long long> rows;
-    sqlite3* db = nullptr;
-    sqlite3_open_v2((dataDir + "/" + TokenDatabase::kFileName).c_str(), &db, SQLITE_OPEN_READONLY,
-                    nullptr);
-    sqlite3_stmt* row = nullptr;
-    sqlite3_prepare_v2(db, "SELECT token_hash, coalesce(last_used_at, 0) FROM tokens", -1, &row,
-                       nullptr);
-    while (row && sqlite3_step(row) == SQLITE_ROW) {
-        rows.emplace(reinterpret_cast<const char*>(sqlite3_column_text(row, 0)),
-                     sqlite3_column_int64(row, 1));
-    }
-    sqlite3_finalize(row);
-    sqlite3_close(db);
-    return rows;
-}
-
-void runSql(const std::string& dataDir, const std::string& sql) {
-    sqlite3* db = nullptr;
-    sqlite3_open((dataDir + "/" + TokenDatabase::kFileName).c_str(), &db);
-    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
-        << sqlite3_errmsg(db);
-    sqlite3_close(db);
-}
 
 // Every byte the service left in its data directory.
 std::string dataDirBytes(const std::string& dataDir) {
@@ -95,8 +70,15 @@ TEST(SignIn, ThePageTakesOnlyItsOwnFormAndCannotBeFramed) {
     EXPECT_EQ(unavailable.signIn(""), "");
 }
 
-TEST(SignIn, WrongPassphrasesCostTheGuesserNotTheService) {
-    ServiceConfig config = testConfig();
+// The tests about what is stored run over both stores.
+class Stored : public ::testing::TestWithParam<bool> {
+  protected:
+    StoreUnderTest store{GetParam()};
+};
+INSTANTIATE_TEST_SUITE_P(SignIn, Stored, ::testing::ValuesIn(kStores), storeName);
+
+TEST_P(Stored, WrongPassphrasesCostTheGuesserNotTheService) {
+    ServiceConfig config = store.config();
     config.authLockoutFailures = 3;
     config.authLockout = 600;
     RunningService service(config);
@@ -115,9 +97,14 @@ TEST(SignIn, WrongPassphrasesCostTheGuesserNotTheService) {
     EXPECT_TRUE(retry > 0 && retry <= 600) << retry;
     EXPECT_EQ(service.client()->Get("/latest/version.json")->status, 200);
 
-    // With a delay, the next attempt must wait for it.
+    // With a delay, the next attempt must wait for it. Replicas on one database share the
+    // throttle: the second knows the lockout from the first.
     config.authDelay = 60;
     RunningService delayed(config);
+    if (store.postgres()) {
+        EXPECT_EQ(delayed.postSignIn("pw")->status, 429);
+        store.sql("DELETE FROM sign_in_throttle");
+    }
     auto wrong = delayed.postSignIn("wrong");
     ASSERT_TRUE(wrong);
     EXPECT_EQ(wrong->status, 401);
@@ -131,10 +118,8 @@ TEST(SignIn, WrongPassphrasesCostTheGuesserNotTheService) {
     EXPECT_TRUE(wait > 0 && wait <= 60) << wait;
 }
 
-TEST(SignIn, TheRightPassphraseHandsOverATokenKeptOnlyAsItsHash) {
-    TempDir dir;
-    ServiceConfig config = testConfig();
-    config.dataDir = dir.path();
+TEST_P(Stored, TheRightPassphraseHandsOverATokenKeptOnlyAsItsHash) {
+    const ServiceConfig config = store.config();
     std::string token;
     std::string second;
     {
@@ -155,7 +140,7 @@ TEST(SignIn, TheRightPassphraseHandsOverATokenKeptOnlyAsItsHash) {
 
         second = service.signIn("pw");
         EXPECT_NE(second, token);
-        EXPECT_EQ(tokenRows(dir.path()).size(), 2u);
+        EXPECT_EQ(store.tokenRows().size(), 2u);
         const std::string lines = log.waitForLine("POST /auth/google 303 ");
         EXPECT_EQ(lines.find(token), npos) << lines;
         EXPECT_EQ(lines.find("platform=mac"), npos) << lines;
@@ -163,50 +148,53 @@ TEST(SignIn, TheRightPassphraseHandsOverATokenKeptOnlyAsItsHash) {
     // The token outlives a restart and marks its use; with no backend, 503 means it passed.
     RunningService restarted(config);
     EXPECT_EQ(restarted.postChat(chatBody("t"), token)->status, 503);
-    const auto rows = tokenRows(dir.path());
+    const auto rows = store.tokenRows();
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_GT(rows.at(sha256Hex(token)), 0);
     EXPECT_EQ(rows.at(sha256Hex(second)), 0);
-    EXPECT_EQ(dataDirBytes(dir.path()).find(token), npos);
+    EXPECT_EQ(dataDirBytes(config.dataDir).find(token), npos);
 
     RunningService stranger(testConfig());
     EXPECT_EQ(stranger.postChat(chatBody("t"), token)->status, 401);
 }
 
-TEST(SignIn, TokensExpireAndAnOlderDatabaseKeepsWorkingInAPrivateFile) {
-    TempDir dir;
-    // The first release's database, readable by all, with a token issued and used years ago.
+TEST_P(Stored, TokensExpireAndAnOlderDatabaseKeepsWorkingInAPrivateFile) {
+    const ServiceConfig config = store.config();
     const std::string old = sha256Hex("old-token");
-    runSql(dir.path(),
-           "CREATE TABLE tokens (token_hash TEXT PRIMARY KEY NOT NULL, created_at INTEGER NOT "
-           "NULL, last_used_at INTEGER); INSERT INTO tokens VALUES ('" +
-               old + "', 1500000000, 1600000000)");
-    const std::string file = dir.path() + "/" + TokenDatabase::kFileName;
-    chmod(file.c_str(), 0644);
-    ServiceConfig config = testConfig();
-    config.dataDir = dir.path();
+    const std::string file = config.dataDir + "/" + TokenDatabase::kFileName;
+    if (!store.postgres()) {
+        // The first release's database, readable by all, with a token issued and used years ago.
+        store.sql("CREATE TABLE tokens (token_hash TEXT PRIMARY KEY NOT NULL, created_at INTEGER "
+                  "NOT NULL, last_used_at INTEGER); INSERT INTO tokens VALUES ('" +
+                  old + "', 1500000000, 1600000000)");
+        chmod(file.c_str(), 0644);
+    }
     RunningService service(config);
-    EXPECT_EQ(std::filesystem::status(file).permissions(),
-              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    if (store.postgres()) {
+        store.sql("INSERT INTO tokens VALUES ('" + old + "', 1500000000, extract(epoch from now())::bigint, 1600000000)");
+    } else {
+        EXPECT_EQ(std::filesystem::status(file).permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    }
     // With no backend, 503 means the token passed.
     const auto status = [&](const std::string& token) {
         return service.postChat(chatBody("t"), token)->status;
     };
     EXPECT_EQ(status("old-token"), 503);
-    EXPECT_GT(tokenRows(dir.path())[old], 1600000000);
+    EXPECT_GT(store.tokenRows()[old], 1600000000);
 
     // A use within the hour after the last recorded one is not written.
     const std::string token = service.signIn("pw");
     const std::string hash = sha256Hex(token);
     EXPECT_EQ(status(token), 503);
-    runSql(dir.path(),
-           "UPDATE tokens SET last_used_at = last_used_at - 600 WHERE token_hash = '" + hash + "'");
-    const long long recorded = tokenRows(dir.path())[hash];
+    store.sql("UPDATE tokens SET last_used_at = last_used_at - 600 WHERE token_hash = '" + hash +
+              "'");
+    const long long recorded = store.tokenRows()[hash];
     EXPECT_EQ(status(token), 503);
-    EXPECT_EQ(tokenRows(dir.path())[hash], recorded);
+    EXPECT_EQ(store.tokenRows()[hash], recorded);
 
     // Unused for 31 days; issued 181 days ago though used just now.
-    runSql(dir.path(),
+    store.sql(
            "UPDATE tokens SET lifetime_start = lifetime_start - 31 * 86400, last_used_at = "
            "last_used_at - 31 * 86400 WHERE token_hash = '" +
                hash +
@@ -215,7 +203,31 @@ TEST(SignIn, TokensExpireAndAnOlderDatabaseKeepsWorkingInAPrivateFile) {
                old + "'");
     EXPECT_EQ(status(token), 401);
     EXPECT_EQ(status("old-token"), 401);
-    EXPECT_TRUE(tokenRows(dir.path()).empty());
+    EXPECT_TRUE(store.tokenRows().empty());
+}
+
+// Filling the table from many addresses locks out the networks they come from, never a newcomer
+// elsewhere; the oldest single failures make room first.
+TEST_P(Stored, AFloodOfAddressesDoesNotStopANewcomer) {
+    const ServiceConfig config = store.config();
+    std::string error;
+    auto tokens = openTokenStore(config, &error);
+    ASSERT_TRUE(tokens) << error;
+    SignInThrottle throttle({2, 10, 900, 100}, tokens->throttleTable());
+    const double now = SignInThrottle::wallClock();
+    throttle.failed("192.0.2.1", now - 1);
+    for (int i = 0; i < 1000; ++i) {
+        const std::string address = "10.0." + std::to_string(i / 200) + "." + std::to_string(i % 200);
+        throttle.failed(address, now);
+        throttle.failed(address, now);
+    }
+    EXPECT_EQ(throttle.waitBefore("198.51.100.7", now), 0);
+    EXPECT_EQ(throttle.failed("198.51.100.7", now), 2);
+    EXPECT_EQ(throttle.waitBefore("192.0.2.1", now), 0);  // its one failure made room
+    EXPECT_GT(throttle.waitBefore("10.0.4.250", now), 60);  // the flood's network is slowed
+    EXPECT_EQ(throttle.waitBefore("2001:db8:1::1", now), 0);
+    throttle.failed("2001:db8:1:2::1", now);
+    EXPECT_GT(throttle.waitBefore("2001:db8:1:3::2", now), 0);  // grouped by its /48 when full
 }
 
 }  // namespace

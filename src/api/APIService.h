@@ -31,7 +31,8 @@ class APIService {
     APIService(platform::HttpSession& session, platform::MainQueue& mainQueue,
                std::string localProxyEndpoint, std::vector<AIProvider> providers);
 
-    std::weak_ptr<APIServiceDelegate> delegate;
+    // The application delegate, which owns this service; never owned from here.
+    APIServiceDelegate* delegate = nullptr;
 
     // The handle of the started request, or none when the call failed before sending.
     std::unique_ptr<platform::HttpTask> callLocalProxy(

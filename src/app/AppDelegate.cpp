@@ -18,122 +18,103 @@ AppDelegate::AppDelegate(const platform::Platform& platform, HUDManager& hud,
 
 AppDelegate::~AppDelegate() = default;
 
-void AppDelegate::createServices() {
-    const std::weak_ptr<void> owner = weak_from_this();
-    settingsManager_ =
-        std::make_unique<SettingsManager>(platform_.defaults, providers_, defaultModel_);
-    menuManager_ = std::make_unique<MenuManager>();
-    menuManager_->delegate = weak_from_this();
-    hotkeyManager_ =
-        std::make_unique<HotkeyManager>(platform_.shortcuts, platform_.keyNames, platform_.defaults,
-                                        platform_.mainQueue, *this, owner);
-    apiService_ = std::make_unique<APIService>(platform_.http, platform_.mainQueue, endpoints_.chat,
-                                               providers_);
-    apiService_->delegate = weak_from_this();
-    autoUpdateService_ = std::make_unique<AutoUpdateService>(
-        platform_.http, platform_.mainQueue, platform_.application, *this, endpoints_.installer,
-        endpoints_.versionDocument, owner);
-    preferences_ = std::make_unique<Preferences>(*settingsManager_);
+AppDelegate::Running::Running(AppDelegate& app)
+    : settingsManager(app.platform_.defaults, app.providers_, app.defaultModel_),
+      hotkeyManager(app.platform_.shortcuts, app.platform_.keyNames, app.platform_.defaults,
+                    app.platform_.mainQueue, app),
+      apiService(app.platform_.http, app.platform_.mainQueue, app.endpoints_.chat, app.providers_),
+      autoUpdateService(app.platform_.http, app.platform_.mainQueue, app.platform_.application, app,
+                        app.endpoints_.installer, app.endpoints_.versionDocument),
+      preferences(settingsManager),
+      account(app.tokenStore_, settingsManager),
+      statusMenu(app.platform_.tray,
+                 app.scope_.bind([&app](MenuCommand command) { app.perform(command); })),
+      dialogs(app.platform_.alerts, app.platform_.mainQueue, app.platform_.application,
+              app.notices_, preferences,
+              Dialogs::Websites{app.endpoints_.website, app.endpoints_.privacyPage},
+              app.scope_.bind([&app] { app.rebuildStatusMenu(); })),
+      signIn(account, app.notices_, app.platform_.alerts, app.platform_.application,
+             app.platform_.mainQueue, app.endpoints_.signInPage),
+      bridge(app.platform_.clipboard, app.platform_.keystrokes, app.platform_.alerts,
+             app.platform_.mainQueue, app.notices_),
+      workflow({app.platform_.mainQueue, bridge, apiService, app.hud_, statusMenu, app.notices_,
+                account, preferences}),
+      shortcutEditor(app.platform_.windows, app.platform_.mainQueue, hotkeyManager, app.notices_),
+      updatePrompts(app.platform_.alerts, app.platform_.mainQueue, app.notices_,
+                    [this] { autoUpdateService.downloadUpdate(); }) {
+    menuManager.delegate = &app;
+    apiService.delegate = &app;
 }
 
 void AppDelegate::loadSettings() {
-    preferences_->load();
-    account_.authToken = tokenStore_.loadToken();
-    account_.isAuthenticated = account_.authToken.has_value();
-    settingsManager_->saveAuthenticationFlag(account_.isAuthenticated);
+    Running& r = running();
+    r.preferences.load();
+    r.account.load();
 
-    const auto& custom = preferences_->customInstructions();
-    logLine("Settings loaded: Model=" + preferences_->selectedModel().value_or("nil") +
+    const auto& custom = r.preferences.customInstructions();
+    logLine("Settings loaded: Model=" + r.preferences.selectedModel().value_or("nil") +
             ", CustomInstr Set=" + (custom && !custom->empty() ? "true" : "false") +
-            ", WritingStyle=" + preferences_->currentWritingStyle() +
-            ", Authenticated=" + (account_.isAuthenticated ? "true" : "false"));
+            ", WritingStyle=" + forLog(r.preferences.currentWritingStyle()) +
+            ", Authenticated=" + (r.account.isAuthenticated() ? "true" : "false"));
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
-    createServices();
+    running_.emplace(*this);
     loadSettings();
+    Running& r = running();
+    // The menu follows every sign-in and sign-out, whoever made it.
+    r.account.setChangeHandler(scope_.bind([this] { rebuildStatusMenu(); }));
 
-    const std::weak_ptr<void> owner = weak_from_this();
-    auto rebuild = [this, owner] {
-        if (owner.lock()) {
-            rebuildStatusMenu();
-        }
-    };
-    statusMenu_ = std::make_unique<StatusMenu>(platform_.tray.createStatusItem(),
-                                               [this, owner](MenuCommand command) {
-                                                   if (owner.lock()) {
-                                                       perform(command);
-                                                   }
-                                               });
-    dialogs_ = std::make_unique<Dialogs>(
-        platform_.alerts, platform_.mainQueue, platform_.application, notices_, *preferences_,
-        Dialogs::Websites{endpoints_.website, endpoints_.privacyPage}, rebuild, owner);
-    signIn_ = std::make_unique<SignIn>(account_, tokenStore_, *settingsManager_, notices_,
-                                       platform_.alerts, platform_.application, platform_.mainQueue,
-                                       endpoints_.signInPage, rebuild, owner);
-    bridge_ =
-        std::make_unique<ClipboardBridge>(platform_.clipboard, platform_.keystrokes,
-                                          platform_.alerts, platform_.mainQueue, notices_, owner);
-    workflow_ = std::make_unique<RewriteWorkflow>(
-        RewriteWorkflow::Services{platform_.mainQueue, *bridge_, *apiService_, hud_, *statusMenu_,
-                                  notices_, account_, *preferences_, tokenStore_,
-                                  *settingsManager_},
-        owner);
-    shortcutEditor_ = std::make_unique<ShortcutEditor>(platform_.windows, platform_.mainQueue,
-                                                       *hotkeyManager_, notices_, owner);
-    updatePrompts_ = std::make_unique<UpdatePrompts>(
-        platform_.alerts, platform_.mainQueue, notices_,
-        [this] { autoUpdateService_->downloadUpdate(); }, owner);
-
-    statusMenu_->resetStatusIcon();
+    r.statusMenu.createStatusItem();
+    r.statusMenu.resetStatusIcon();
     rebuildStatusMenu();
-    bridge_->checkAccessibilityPermissions(false);
-    hotkeyManager_->registerHotkey();
+    r.bridge.checkAccessibilityPermissions(false);
+    r.hotkeyManager.registerHotkey();
     if (const auto problem = platform_.defaults.readProblem()) {
         showAlert("Settings Cannot Be Read", *problem, platform::AlertStyle::Warning);
     }
     if (const auto problem = platform_.defaults.storageProblem()) {
         showAlert("Settings Cannot Be Saved", *problem, platform::AlertStyle::Warning);
     }
-    platform_.application.setUrlHandler([this, owner](const std::optional<std::string>& url) {
-        if (owner.lock()) {
-            handleGetURLWithEvent(url);
-        }
-    });
-    platform_.mainQueue.asyncAfter(std::chrono::seconds(2), [this, owner] {
-        if (owner.lock()) {
-            autoUpdateService_->checkForUpdates();
-        }
-    });
+    platform_.application.setUrlHandler(
+        scope_.bind([this](const std::optional<std::string>& url) { handleGetURLWithEvent(url); }));
+    platform_.mainQueue.asyncAfter(std::chrono::seconds(2), scope_.bind([this] {
+        running().autoUpdateService.checkForUpdates();
+    }));
 
-    logLine("App launched. Selected Model: " + preferences_->selectedModel().value_or("nil") +
-            ". Authenticated: " + (account_.isAuthenticated ? "true" : "false") +
-            ", Token available: " + (account_.authToken ? "true" : "false"));
+    logLine("App launched. Selected Model: " + r.preferences.selectedModel().value_or("nil") +
+            ". Authenticated: " + (r.account.isAuthenticated() ? "true" : "false") +
+            ", Token available: " + (r.account.authToken() ? "true" : "false"));
 }
 
 void AppDelegate::applicationWillTerminate() {
-    workflow_->stopForTermination();
-    hotkeyManager_->unregisterHotkey();
+    if (!running_) {
+        return;
+    }
+    running().workflow.stopForTermination();
+    running().hotkeyManager.unregisterHotkey();
     platform_.application.setUrlHandler({});
 }
 
 void AppDelegate::selectModel(const std::string& name) {
-    if (!preferences_->selectModel(name)) {
+    if (!running().preferences.selectModel(name)) {
         showAlert("Error", "The selected model '" + name + "' is not valid.",
                   platform::AlertStyle::Warning);
     }
 }
 
 void AppDelegate::rebuildStatusMenu() {
-    statusMenu_->rebuildStatusMenu(preferences_->currentWritingStyle(), account_.isSignedIn());
+    running().statusMenu.rebuildStatusMenu(running().preferences.currentWritingStyle(),
+                                           running().account.isSignedIn());
 }
 
 void AppDelegate::perform(MenuCommand command) {
+    Running& r = running();
     switch (command) {
         case MenuCommand::SelectCustomStyle:
             setWritingStyle(kStyleCustom);
             // The menu follows only when the dialog is confirmed.
-            dialogs_->showCustomInstructionsInput();
+            r.dialogs.showCustomInstructionsInput();
             break;
         case MenuCommand::SelectInformalStyle:
             setWritingStyle(kStyleInformal);
@@ -151,25 +132,25 @@ void AppDelegate::perform(MenuCommand command) {
             showShortcutEditor();
             break;
         case MenuCommand::CheckForUpdates:
-            autoUpdateService_->checkForUpdates();
+            r.autoUpdateService.checkForUpdates();
             break;
         case MenuCommand::SignIn:
-            signIn_->signInAction();
+            r.signIn.signInAction();
             break;
         case MenuCommand::SignOut:
-            signIn_->signOutAction();
+            r.signIn.signOutAction();
             break;
         case MenuCommand::ShowAbout:
-            dialogs_->showAboutInfo(hotkeyManager_->shortcutDisplayString());
+            r.dialogs.showAboutInfo(r.hotkeyManager.shortcutDisplayString());
             break;
         case MenuCommand::Quit:
             platform_.application.terminate();
             break;
         case MenuCommand::CheckPermissions:
-            bridge_->checkAccessibilityPermissions(true);
+            r.bridge.checkAccessibilityPermissions(true);
             break;
         case MenuCommand::ResetWritingStyle:
-            dialogs_->resetCustomInstructions();
+            r.dialogs.resetCustomInstructions();
             break;
     }
 }

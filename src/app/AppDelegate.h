@@ -12,6 +12,7 @@
 #include "auth/Account.h"
 #include "auth/KeychainTokenStore.h"
 #include "auth/SignIn.h"
+#include "base/WeakScope.h"
 #include "hotkey/HotkeyManager.h"
 #include "hotkey/ShortcutEditor.h"
 #include "platform/Platform.h"
@@ -29,11 +30,10 @@
 namespace velmora {
 
 // The composition root: owns the managers and the subsystems, wires them at launch and undoes it
-// at termination. Its operations are short forwards to the subsystem that does the work. Queued
-// work holds it weakly (or, where a rewrite must finish its paste, strongly), which is why it is
-// owned through a shared pointer.
-class AppDelegate : public std::enable_shared_from_this<AppDelegate>,
-                    public AutoUpdateServiceDelegate,
+// at termination. Its operations are short forwards to the subsystem that does the work. It is
+// the one owner of everything launch makes; each subsystem guards what it queues with a scope of
+// its own, so nothing queued keeps anything alive.
+class AppDelegate : public AutoUpdateServiceDelegate,
                     public APIServiceDelegate,
                     public HotkeyManagerDelegate,
                     public MenuManagerDelegate {
@@ -48,12 +48,14 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>,
     void applicationWillTerminate();
 
     // Rewrite workflow.
-    void hotkeyTriggered() override { workflow_->hotkeyTriggered(); }
-    void processSelectedText() override { workflow_->processSelectedText(); }
+    void hotkeyTriggered() override { running().workflow.hotkeyTriggered(); }
+    void processSelectedText() override { running().workflow.processSelectedText(); }
 
     // Settings.
     void selectModel(const std::string& name) override;
-    void setWritingStyle(const std::string& key) override { preferences_->setWritingStyle(key); }
+    void setWritingStyle(const std::string& key) override {
+        running().preferences.setWritingStyle(key);
+    }
 
     // Notices, menu and dialogs.
     void showAlert(const std::string& title, const std::string& message,
@@ -61,36 +63,60 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>,
         notices_.showAlert(title, message, style);
     }
     void rebuildStatusMenu();
-    void showShortcutEditor() override { shortcutEditor_->showShortcutEditor(); }
-    void showSettings() { statusMenu_->showSettings(); }
-    void signInAction() { signIn_->signInAction(); }
+    void showShortcutEditor() override { running().shortcutEditor.showShortcutEditor(); }
+    void showSettings() { running().statusMenu.showSettings(); }
+    void signInAction() { running().signIn.signInAction(); }
     void handleGetURLWithEvent(const std::optional<std::string>& url) {
-        signIn_->handleGetURLWithEvent(url);
+        running().signIn.handleGetURLWithEvent(url);
     }
 
     // Update outcomes.
     void updateAvailable(const std::string& version) override {
-        updatePrompts_->updateAvailable(version);
+        running().updatePrompts.updateAvailable(version);
     }
     void noUpdateAvailable(const std::string& version) override {
-        updatePrompts_->noUpdateAvailable(version);
+        running().updatePrompts.noUpdateAvailable(version);
     }
     void updateCheckFailed(const UpdateCheckError& error) override {
-        updatePrompts_->updateCheckFailed(error);
+        running().updatePrompts.updateCheckFailed(error);
     }
 
     // State, read-only from outside.
-    bool isAuthenticated() const override { return account_.isAuthenticated; }
-    const std::optional<std::string>& authToken() const override { return account_.authToken; }
-    Account& account() { return account_; }
-    const Preferences& preferences() const { return *preferences_; }
-    const HotkeyManager& hotkeyManager() const { return *hotkeyManager_; }
-    const ShortcutEditor& shortcutEditor() const { return *shortcutEditor_; }
-    bool isProcessingText() const { return workflow_->isProcessingText(); }
-    MenuManager& menuManager() { return *menuManager_; }
+    bool isAuthenticated() const override { return running().account.isAuthenticated(); }
+    const std::optional<std::string>& authToken() const override {
+        return running().account.authToken();
+    }
+    const Account& account() const { return running().account; }
+    const Preferences& preferences() const { return running().preferences; }
+    const HotkeyManager& hotkeyManager() const { return running().hotkeyManager; }
+    const ShortcutEditor& shortcutEditor() const { return running().shortcutEditor; }
+    bool isProcessingText() const { return running().workflow.isProcessingText(); }
+    MenuManager& menuManager() { return running().menuManager; }
 
   private:
-    void createServices();
+    // What launch makes, in the order it makes it; members are built in declaration order and
+    // torn down in reverse, so each may use those above it.
+    struct Running {
+        explicit Running(AppDelegate& app);
+
+        SettingsManager settingsManager;
+        MenuManager menuManager;
+        HotkeyManager hotkeyManager;
+        APIService apiService;
+        AutoUpdateService autoUpdateService;
+        Preferences preferences;
+        Account account;
+        StatusMenu statusMenu;
+        Dialogs dialogs;
+        SignIn signIn;
+        ClipboardBridge bridge;
+        RewriteWorkflow workflow;
+        ShortcutEditor shortcutEditor;
+        UpdatePrompts updatePrompts;
+    };
+
+    Running& running() { return *running_; }
+    const Running& running() const { return *running_; }
     void loadSettings();
     void perform(MenuCommand command);
 
@@ -101,34 +127,20 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate>,
     const std::string defaultModel_;
     Notices notices_;
     KeychainTokenStore tokenStore_;
-    Account account_;
-
-    // Made at launch, in this order, and kept until the process ends.
-    std::unique_ptr<SettingsManager> settingsManager_;
-    std::unique_ptr<MenuManager> menuManager_;
-    std::unique_ptr<HotkeyManager> hotkeyManager_;
-    std::unique_ptr<APIService> apiService_;
-    std::unique_ptr<AutoUpdateService> autoUpdateService_;
-    std::unique_ptr<Preferences> preferences_;
-    std::unique_ptr<StatusMenu> statusMenu_;
-    std::unique_ptr<Dialogs> dialogs_;
-    std::unique_ptr<SignIn> signIn_;
-    std::unique_ptr<ClipboardBridge> bridge_;
-    std::unique_ptr<RewriteWorkflow> workflow_;
-    std::unique_ptr<ShortcutEditor> shortcutEditor_;
-    std::unique_ptr<UpdatePrompts> updatePrompts_;
+    std::optional<Running> running_;
+    WeakScope scope_;
 };
 
 // The entry type: makes the one application delegate and hands it the launch and termination.
 class MendwellApp {
   public:
     MendwellApp(const platform::Platform& platform, HUDManager& hud, ServiceEndpoints endpoints)
-        : appDelegate(std::make_shared<AppDelegate>(platform, hud, std::move(endpoints))) {}
+        : appDelegate(std::make_unique<AppDelegate>(platform, hud, std::move(endpoints))) {}
 
     void didFinishLaunching() { appDelegate->applicationDidFinishLaunching(); }
     void willTerminate() { appDelegate->applicationWillTerminate(); }
 
-    const std::shared_ptr<AppDelegate> appDelegate;
+    const std::unique_ptr<AppDelegate> appDelegate;
 };
 
 }  // namespace velmora

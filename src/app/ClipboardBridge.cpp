@@ -15,17 +15,17 @@ constexpr auto kKeyUpToCompletion = 50ms;
 
 ClipboardBridge::ClipboardBridge(platform::Clipboard& pasteboard, platform::Keystrokes& keystrokes,
                                  platform::Alerts& alerts, platform::MainQueue& mainQueue,
-                                 Notices& notices, std::weak_ptr<void> owner)
+                                 Notices& notices)
     : pasteboard_(pasteboard),
       keystrokes_(keystrokes),
       alerts_(alerts),
       mainQueue_(mainQueue),
-      notices_(notices),
-      owner_(std::move(owner)) {}
+      notices_(notices) {}
 
 void ClipboardBridge::saveOriginalPasteboard() {
     // With an earlier rewrite's restore still pending, the clipboard holds that rewrite's answer:
     // what it saved is the user's own and stays the thing to put back.
+    ++saves_;
     if (!originalPasteboardContent_) {
         originalPasteboardContent_ = pasteboard_.snapshot();
         for (const std::string& format : originalPasteboardContent_->notKept) {
@@ -43,26 +43,35 @@ void ClipboardBridge::placeResultOnPasteboard(const std::string& text) {
     pasteboard_.setText(text);
 }
 
-void ClipboardBridge::restoreOriginalPasteboard() {
-    mainQueue_.async([this, owner = owner_] {
-        if (!owner.lock() || !originalPasteboardContent_) {
-            return;
-        }
-        pasteboard_.restore(*originalPasteboardContent_);
-        originalPasteboardContent_.reset();
-    });
+void ClipboardBridge::whenResultTaken(platform::PasteWait wait,
+                                      platform::Clipboard::TakeDone done) {
+    pasteboard_.whenTextTaken(wait, std::move(done));
 }
 
-void ClipboardBridge::simulateKeyPress(platform::Keystroke keystroke,
-                                       std::function<void()> completion) {
-    platform::Keystrokes& keystrokes = keystrokes_;
-    platform::MainQueue& queue = mainQueue_;
-    queue.async([&keystrokes, &queue, keystroke, completion = std::move(completion)] {
-        keystrokes.send(keystroke);
-        if (completion) {
-            queue.asyncAfter(kKeyUpToCompletion, completion);
+void ClipboardBridge::restoreOriginalPasteboard() {
+    mainQueue_.async(scope_.bind([this, saves = saves_] {
+        if (saves == saves_) {
+            restoreOriginalPasteboardNow();
         }
-    });
+    }));
+}
+
+void ClipboardBridge::restoreOriginalPasteboardNow() {
+    if (originalPasteboardContent_) {
+        pasteboard_.restore(*originalPasteboardContent_);
+        originalPasteboardContent_.reset();
+    }
+}
+
+void ClipboardBridge::keepCurrentPasteboard() {
+    originalPasteboardContent_.reset();
+}
+
+void ClipboardBridge::simulateKeyPress(platform::Keystroke keystroke, KeyPressDone completion) {
+    mainQueue_.async(scope_.bind([this, keystroke, completion = std::move(completion)] {
+        const platform::KeystrokeResult result = keystrokes_.send(keystroke);
+        mainQueue_.asyncAfter(kKeyUpToCompletion, [completion, result] { completion(result); });
+    }));
 }
 
 bool ClipboardBridge::isAccessibilityTrusted() {
@@ -86,10 +95,7 @@ void ClipboardBridge::checkAccessibilityPermissions(bool notifyIfGranted) {
 
 // One notice for each thing this session lacks, in the platform's plain words on what to do.
 void ClipboardBridge::showAccessibilityPermissionAlert() {
-    mainQueue_.async([this, owner = owner_] {
-        if (!owner.lock()) {
-            return;
-        }
+    mainQueue_.async(scope_.bind([this] {
         if (const auto keys = keystrokes_.permission(false); !keys.available) {
             alerts_.runModal({"Permissions Required",
                               keys.explanation,
@@ -104,7 +110,7 @@ void ClipboardBridge::showAccessibilityPermissionAlert() {
                               {"OK"},
                               std::nullopt});
         }
-    });
+    }));
 }
 
 }  // namespace velmora

@@ -1,10 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 
+#include "base/WeakScope.h"
 #include "platform/Alerts.h"
 #include "platform/Clipboard.h"
 #include "platform/Keystrokes.h"
@@ -18,19 +19,29 @@ namespace velmora {
 // keystrokes at all.
 class ClipboardBridge {
   public:
+    using KeyPressDone = std::function<void(const platform::KeystrokeResult& result)>;
+
     ClipboardBridge(platform::Clipboard& pasteboard, platform::Keystrokes& keystrokes,
-                    platform::Alerts& alerts, platform::MainQueue& mainQueue, Notices& notices,
-                    std::weak_ptr<void> owner);
+                    platform::Alerts& alerts, platform::MainQueue& mainQueue, Notices& notices);
 
     // Keeps what the clipboard holds and empties it, so a copy that finds nothing selected reads
     // nothing rather than the user's earlier clipboard.
     void saveOriginalPasteboard();
     std::optional<std::string> readPasteboardText();
     void placeResultOnPasteboard(const std::string& text);
-    // Queued: puts back what the saves kept, once.
+    // What became of the text placed last, once an application has read it, the wait has ended
+    // or something else replaced it.
+    void whenResultTaken(platform::PasteWait wait, platform::Clipboard::TakeDone done);
+    // Queued: puts back what the saves kept, once. A save made in between (a newer rewrite's)
+    // leaves it to that rewrite.
     void restoreOriginalPasteboard();
-    // Queued: sends the keystroke; the completion follows 0.05 s after its key-up.
-    void simulateKeyPress(platform::Keystroke keystroke, std::function<void()> completion);
+    // The same at once, for the end of the program.
+    void restoreOriginalPasteboardNow();
+    // Forgets what the saves kept: the clipboard keeps what it holds now.
+    void keepCurrentPasteboard();
+    // Queued: sends the keystroke; the completion follows 0.05 s after its key-up, with what
+    // became of it.
+    void simulateKeyPress(platform::Keystroke keystroke, KeyPressDone completion);
 
     bool isAccessibilityTrusted();
     void checkAccessibilityPermissions(bool notifyIfGranted);
@@ -42,9 +53,10 @@ class ClipboardBridge {
     platform::Alerts& alerts_;
     platform::MainQueue& mainQueue_;
     Notices& notices_;
-    std::weak_ptr<void> owner_;
     // What the clipboard held before the rewrite, from a save until the restore that puts it back.
     std::optional<platform::ClipboardSnapshot> originalPasteboardContent_;
+    std::uint64_t saves_ = 0;
+    WeakScope scope_;
 };
 
 }  // namespace velmora

@@ -6,20 +6,15 @@
 
 namespace velmora {
 
-SignIn::SignIn(Account& account, KeychainTokenStore& tokenStore, SettingsManager& settings,
-               Notices& notices, platform::Alerts& alerts, platform::Application& application,
-               platform::MainQueue& mainQueue, std::string authURLString,
-               std::function<void()> rebuildStatusMenu, std::weak_ptr<void> owner)
+SignIn::SignIn(Account& account, Notices& notices, platform::Alerts& alerts,
+               platform::Application& application, platform::MainQueue& mainQueue,
+               std::string authURLString)
     : account_(account),
-      tokenStore_(tokenStore),
-      settings_(settings),
       notices_(notices),
       alerts_(alerts),
       application_(application),
       mainQueue_(mainQueue),
-      authURLString_(std::move(authURLString)),
-      rebuildStatusMenu_(std::move(rebuildStatusMenu)),
-      owner_(std::move(owner)) {}
+      authURLString_(std::move(authURLString)) {}
 
 void SignIn::signInAction() {
     const auto url = Url::parse(authURLString_);
@@ -33,11 +28,11 @@ void SignIn::signInAction() {
     logLine("Opening authentication URL: " + url->absoluteString);
     awaitingCallback_ = true;
     const unsigned generation = ++signInGeneration_;
-    mainQueue_.asyncAfter(kCallbackWindow, [this, owner = owner_, generation] {
-        if (owner.lock() && generation == signInGeneration_) {
+    mainQueue_.asyncAfter(kCallbackWindow, scope_.bind([this, generation] {
+        if (generation == signInGeneration_) {
             awaitingCallback_ = false;
         }
-    });
+    }));
     application_.openURL(url->absoluteString);
 }
 
@@ -77,54 +72,35 @@ void SignIn::confirmSignIn(std::string token) {
         platform::AlertStyle::Warning,
         {"Sign In", "Cancel"},
         std::nullopt};
-    mainQueue_.async(
-        [this, owner = owner_, request = std::move(request), token = std::move(token)] {
-            if (!owner.lock()) {
-                return;
-            }
-            if (alerts_.runModal(request).button != 0) {
-                logLine("Sign-in from the browser declined.");
-                return;
-            }
-            completeSignIn(token);
-        });
+    mainQueue_.async(scope_.bind([this, request = std::move(request), token = std::move(token)] {
+        if (alerts_.runModal(request).button != 0) {
+            logLine("Sign-in from the browser declined.");
+            return;
+        }
+        completeSignIn(token);
+    }));
 }
 
 void SignIn::completeSignIn(const std::string& token) {
     logLine("Authentication successful via URL callback. Token received.");
-    if (!tokenStore_.saveToken(token)) {
+    if (!account_.signIn(token)) {
         logLine("Error: Failed to save token to Keychain.");
         notices_.showAlert("Sign-In Error",
                            "Could not securely store your session. Please try again.",
                            platform::AlertStyle::Critical);
         return;
     }
-
-    account_.authToken = token;
-    account_.isAuthenticated = true;
-    settings_.saveAuthenticationFlag(true);
-
-    // The menu is rebuilt in the same queued turn, ahead of the notice.
-    mainQueue_.async([this, owner = owner_] {
-        if (owner.lock()) {
-            rebuildStatusMenu_();
-            notices_.showAlert("Signed In", "You have successfully signed in to Velmora.",
-                               platform::AlertStyle::Informational);
-        }
-    });
+    notices_.showAlert("Signed In", "You have successfully signed in to Velmora.",
+                       platform::AlertStyle::Informational);
 }
 
 void SignIn::signOutAction() {
     logLine("Signing out...");
-    if (tokenStore_.deleteToken()) {
-        logLine("Token successfully deleted from Keychain.");
-    } else {
-        logLine("Failed to delete token from Keychain, but proceeding with sign out.");
-    }
-    account_.authToken.reset();
-    account_.isAuthenticated = false;
-    settings_.saveAuthenticationFlag(false);
-    rebuildStatusMenu_();
+    account_.signOut([](bool tokenDeleted) {
+        logLine(tokenDeleted
+                    ? "Token successfully deleted from Keychain."
+                    : "Failed to delete token from Keychain, but proceeding with sign out.");
+    });
     notices_.showAlert("Signed Out", "You have been signed out.",
                        platform::AlertStyle::Informational);
 }

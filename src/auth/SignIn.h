@@ -1,33 +1,28 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 
 #include "auth/Account.h"
-#include "auth/KeychainTokenStore.h"
+#include "base/WeakScope.h"
 #include "platform/Alerts.h"
 #include "platform/Application.h"
 #include "platform/MainQueue.h"
-#include "settings/SettingsManager.h"
 #include "ui/Notices.h"
 
 namespace velmora {
 
-// Browser sign-in, its velmora: URL callback and sign-out. Every change of the account is written
-// to the stored flag, and the tray menu follows it.
+// Browser sign-in, its velmora: URL callback and sign-out, on the account.
 //
 // Any web page can make the browser open a velmora: URL, so a callback is taken at once only
 // within ten minutes of a sign-in started from the menu; any other callback asks the user first,
 // lest a page sign them in to an account of its choosing.
 class SignIn {
   public:
-    SignIn(Account& account, KeychainTokenStore& tokenStore, SettingsManager& settings,
-           Notices& notices, platform::Alerts& alerts, platform::Application& application,
-           platform::MainQueue& mainQueue, std::string authURLString,
-           std::function<void()> rebuildStatusMenu, std::weak_ptr<void> owner);
+    SignIn(Account& account, Notices& notices, platform::Alerts& alerts,
+           platform::Application& application, platform::MainQueue& mainQueue,
+           std::string authURLString);
 
     void signInAction();
     void handleGetURLWithEvent(const std::optional<std::string>& url);
@@ -41,19 +36,16 @@ class SignIn {
     void completeSignIn(const std::string& token);
 
     Account& account_;
-    KeychainTokenStore& tokenStore_;
-    SettingsManager& settings_;
     Notices& notices_;
     platform::Alerts& alerts_;
     platform::Application& application_;
     platform::MainQueue& mainQueue_;
     const std::string authURLString_;
-    std::function<void()> rebuildStatusMenu_;
-    std::weak_ptr<void> owner_;
     // Set by a menu sign-in, cleared by the callback it leads to or ten minutes on; the generation
     // lets only the latest sign-in's timeout close it.
     bool awaitingCallback_ = false;
     unsigned signInGeneration_ = 0;
+    WeakScope scope_;
 };
 
 }  // namespace velmora

@@ -40,30 +40,21 @@ platform::Shortcut readStoredShortcut(platform::Defaults& defaults) {
 
 HotkeyManager::HotkeyManager(platform::GlobalShortcuts& shortcuts, platform::KeyNames& keyNames,
                              platform::Defaults& defaults, platform::MainQueue& mainQueue,
-                             HotkeyManagerDelegate& delegate, std::weak_ptr<void> owner)
+                             HotkeyManagerDelegate& delegate)
     : shortcuts_(shortcuts),
       keyNames_(keyNames),
       defaults_(defaults),
       mainQueue_(mainQueue),
       delegate_(delegate),
-      owner_(std::move(owner)),
       shortcut_(readStoredShortcut(defaults)) {}
 
 void HotkeyManager::registerHotkey() {
     const std::uint64_t attempt = ++attempt_;
     // A failed binding holds nothing; it is kept until the next registration replaces it.
-    hotKeyRef_ = shortcuts_.bind(
-        shortcut_,
-        [this, owner = owner_] {
-            if (owner.lock()) {
-                hotkeyPressed();
-            }
-        },
-        [this, owner = owner_, attempt](const platform::BindResult& result) {
-            if (owner.lock()) {
-                registrationFinished(attempt, result);
-            }
-        });
+    hotKeyRef_ = shortcuts_.bind(shortcut_, scope_.bind([this] { hotkeyPressed(); }),
+                                 scope_.bind([this, attempt](const platform::BindResult& result) {
+                                     registrationFinished(attempt, result);
+                                 }));
 }
 
 void HotkeyManager::registrationFinished(std::uint64_t attempt,
@@ -137,11 +128,7 @@ void HotkeyManager::hotkeyPressed() {
         logLine("HotkeyManager: ignored, a Velmora notice or dialog is open.");
         return;
     }
-    mainQueue_.async([this, owner = owner_] {
-        if (owner.lock()) {
-            delegate_.hotkeyTriggered();
-        }
-    });
+    mainQueue_.async(scope_.bind([this] { delegate_.hotkeyTriggered(); }));
 }
 
 }  // namespace velmora

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "base/WeakScope.h"
 #include "platform/Alerts.h"
 #include "platform/Defaults.h"
 #include "platform/GlobalShortcuts.h"
@@ -27,7 +28,7 @@ class HotkeyManager {
   public:
     HotkeyManager(platform::GlobalShortcuts& shortcuts, platform::KeyNames& keyNames,
                   platform::Defaults& defaults, platform::MainQueue& mainQueue,
-                  HotkeyManagerDelegate& delegate, std::weak_ptr<void> owner);
+                  HotkeyManagerDelegate& delegate);
 
     void registerHotkey();
     void unregisterHotkey();
@@ -48,13 +49,13 @@ class HotkeyManager {
     platform::Defaults& defaults_;
     platform::MainQueue& mainQueue_;
     HotkeyManagerDelegate& delegate_;
-    std::weak_ptr<void> owner_;
     platform::Shortcut shortcut_;
     std::unique_ptr<platform::ShortcutBinding> hotKeyRef_;
     // Each registration has a number, so an outcome that arrives after the next one started is
     // ignored.
     std::uint64_t attempt_ = 0;
     std::optional<std::string> systemDescription_;
+    WeakScope scope_;
 };
 
 }  // namespace velmora

@@ -12,43 +12,26 @@ constexpr platform::Size kShortcutEditorContentSize{320, 200};
 }  // namespace
 
 ShortcutEditor::ShortcutEditor(platform::Windows& windows, platform::MainQueue& mainQueue,
-                               HotkeyManager& hotkeyManager, Notices& notices,
-                               std::weak_ptr<void> owner)
-    : windows_(windows),
-      mainQueue_(mainQueue),
-      hotkeyManager_(hotkeyManager),
-      notices_(notices),
-      owner_(std::move(owner)) {}
+                               HotkeyManager& hotkeyManager, Notices& notices)
+    : windows_(windows), mainQueue_(mainQueue), hotkeyManager_(hotkeyManager), notices_(notices) {}
 
 platform::Window* ShortcutEditor::shortcutEditorWindow() const {
     return session_ ? session_->window.get() : nullptr;
 }
 
 void ShortcutEditor::showShortcutEditor() {
-    const std::weak_ptr<void> owner = owner_;
     auto view = std::make_unique<ShortcutEditorView>(
         hotkeyManager_.shortcut(),
         [this](const platform::Shortcut& shortcut) {
             return hotkeyManager_.shortcutDisplayString(shortcut);
         },
-        [this, owner](const platform::Shortcut& shortcut) {
-            if (owner.lock()) {
-                hotkeyManager_.updateHotkey(shortcut);
-            }
-        },
-        [this, owner] {
-            if (owner.lock()) {
-                closeWindow();
-            }
-        },
-        [this, owner] {
-            if (owner.lock()) {
-                closeWindow();
-                notices_.showAlert("Shortcut Updated",
-                                   "Your new shortcut has been saved successfully.",
-                                   platform::AlertStyle::Informational);
-            }
-        });
+        scope_.bind(
+            [this](const platform::Shortcut& shortcut) { hotkeyManager_.updateHotkey(shortcut); }),
+        scope_.bind([this] { closeWindow(); }), scope_.bind([this] {
+            closeWindow();
+            notices_.showAlert("Shortcut Updated", "Your new shortcut has been saved successfully.",
+                               platform::AlertStyle::Informational);
+        }));
     auto window = windows_.createShortcutEditorWindow(*view);
     window->setTitle("Edit Shortcut");
     window->setContentSize(kShortcutEditorContentSize);
@@ -67,11 +50,7 @@ void ShortcutEditor::closeWindow() {
     }
     session_->window->close();
     closing_ = std::move(session_);
-    mainQueue_.async([this, owner = owner_] {
-        if (owner.lock()) {
-            closing_.reset();
-        }
-    });
+    mainQueue_.async(scope_.bind([this] { closing_.reset(); }));
 }
 
 }  // namespace velmora

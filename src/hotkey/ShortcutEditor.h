@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "base/WeakScope.h"
 #include "hotkey/HotkeyManager.h"
 #include "hotkey/ShortcutEditorView.h"
 #include "platform/MainQueue.h"
@@ -14,7 +15,7 @@ namespace velmora {
 class ShortcutEditor {
   public:
     ShortcutEditor(platform::Windows& windows, platform::MainQueue& mainQueue,
-                   HotkeyManager& hotkeyManager, Notices& notices, std::weak_ptr<void> owner);
+                   HotkeyManager& hotkeyManager, Notices& notices);
 
     void showShortcutEditor();
     // The open editor window, or none.
@@ -32,10 +33,10 @@ class ShortcutEditor {
     platform::MainQueue& mainQueue_;
     HotkeyManager& hotkeyManager_;
     Notices& notices_;
-    std::weak_ptr<void> owner_;
     std::unique_ptr<Session> session_;
     // A closed session lives on until the queue's next turn: its own button handler closed it.
     std::unique_ptr<Session> closing_;
+    WeakScope scope_;
 };
 
 }  // namespace velmora

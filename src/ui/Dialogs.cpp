@@ -23,16 +23,14 @@ void openIfValid(platform::Application& application, const std::string& address)
 
 Dialogs::Dialogs(platform::Alerts& alerts, platform::MainQueue& mainQueue,
                  platform::Application& application, Notices& notices, Preferences& preferences,
-                 Websites websites, std::function<void()> rebuildStatusMenu,
-                 std::weak_ptr<void> owner)
+                 Websites websites, std::function<void()> rebuildStatusMenu)
     : alerts_(alerts),
       mainQueue_(mainQueue),
       application_(application),
       notices_(notices),
       preferences_(preferences),
       websites_(std::move(websites)),
-      rebuildStatusMenu_(std::move(rebuildStatusMenu)),
-      owner_(std::move(owner)) {}
+      rebuildStatusMenu_(std::move(rebuildStatusMenu)) {}
 
 void Dialogs::showInputDialog(const std::string& title, const std::string& message,
                               const std::string& initialText,
@@ -72,10 +70,7 @@ void Dialogs::showAboutInfo(const std::string& shortcutDisplay) {
 void Dialogs::showCustomInstructionsInput() {
     showInputDialog("Writing Style", kCustomInstructionsMessage,
                     preferences_.customInstructions().value_or(std::string()),
-                    [this, owner = owner_](const std::optional<std::string>& text) {
-                        if (!owner.lock()) {
-                            return;
-                        }
+                    scope_.bind([this](const std::optional<std::string>& text) {
                         if (!text) {
                             logLine("Writing style input cancelled.");
                             return;
@@ -85,7 +80,7 @@ void Dialogs::showCustomInstructionsInput() {
                         notices_.showAlert("Writing Style Saved",
                                            "Writing style instructions have been updated.",
                                            platform::AlertStyle::Informational);
-                    });
+                    }));
 }
 
 void Dialogs::resetCustomInstructions() {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "base/WeakScope.h"
 #include "platform/Alerts.h"
 #include "platform/Application.h"
 #include "platform/MainQueue.h"
@@ -24,7 +25,7 @@ class Dialogs {
 
     Dialogs(platform::Alerts& alerts, platform::MainQueue& mainQueue,
             platform::Application& application, Notices& notices, Preferences& preferences,
-            Websites websites, std::function<void()> rebuildStatusMenu, std::weak_ptr<void> owner);
+            Websites websites, std::function<void()> rebuildStatusMenu);
 
     // The completion gets the entered text after OK, or none after Cancel.
     void showInputDialog(const std::string& title, const std::string& message,
@@ -42,7 +43,7 @@ class Dialogs {
     Preferences& preferences_;
     const Websites websites_;
     std::function<void()> rebuildStatusMenu_;
-    std::weak_ptr<void> owner_;
+    WeakScope scope_;
 };
 
 }  // namespace velmora

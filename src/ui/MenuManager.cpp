@@ -2,16 +2,15 @@
 
 namespace velmora {
 
-std::shared_ptr<MenuManagerDelegate> MenuManager::signedInDelegate() const {
-    auto strong = delegate.lock();
-    if (!strong || !strong->isAuthenticated() || !strong->authToken()) {
+MenuManagerDelegate* MenuManager::signedInDelegate() const {
+    if (!delegate || !delegate->isAuthenticated() || !delegate->authToken()) {
         return nullptr;
     }
-    return strong;
+    return delegate;
 }
 
 void MenuManager::selectModel(const platform::MenuItem& sender) {
-    auto strong = signedInDelegate();
+    auto* strong = signedInDelegate();
     if (!strong || !sender.representedObject) {
         return;
     }
@@ -19,37 +18,37 @@ void MenuManager::selectModel(const platform::MenuItem& sender) {
 }
 
 void MenuManager::processSelectedTextWrapper(const platform::MenuItem&) {
-    if (auto strong = signedInDelegate()) {
+    if (auto* strong = signedInDelegate()) {
         strong->processSelectedText();
     }
 }
 
 void MenuManager::editShortcutWrapper(const platform::MenuItem&) {
-    if (auto strong = delegate.lock()) {
+    if (auto* strong = delegate) {
         strong->showShortcutEditor();
     }
 }
 
 void MenuManager::selectCustomStyle(const platform::MenuItem&) {
-    if (auto strong = delegate.lock()) {
+    if (auto* strong = delegate) {
         strong->setWritingStyle("custom");
     }
 }
 
 void MenuManager::selectInformalStyle(const platform::MenuItem&) {
-    if (auto strong = delegate.lock()) {
+    if (auto* strong = delegate) {
         strong->setWritingStyle("informal");
     }
 }
 
 void MenuManager::selectCasualStyle(const platform::MenuItem&) {
-    if (auto strong = delegate.lock()) {
+    if (auto* strong = delegate) {
         strong->setWritingStyle("casual");
     }
 }
 
 void MenuManager::selectConciseStyle(const platform::MenuItem&) {
-    if (auto strong = delegate.lock()) {
+    if (auto* strong = delegate) {
         strong->setWritingStyle("concise");
     }
 }

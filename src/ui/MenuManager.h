@@ -1,6 +1,5 @@
 #pragma once
 
-#include <memory>
 #include <optional>
 #include <string>
 
@@ -22,7 +21,8 @@ class MenuManagerDelegate {
 // A second action target that forwards menu commands to its delegate.
 class MenuManager {
   public:
-    std::weak_ptr<MenuManagerDelegate> delegate;
+    // The application delegate, which owns this manager; never owned from here.
+    MenuManagerDelegate* delegate = nullptr;
 
     void selectModel(const platform::MenuItem& sender);
     void processSelectedTextWrapper(const platform::MenuItem& sender);
@@ -33,7 +33,7 @@ class MenuManager {
     void selectConciseStyle(const platform::MenuItem& sender);
 
   private:
-    std::shared_ptr<MenuManagerDelegate> signedInDelegate() const;
+    MenuManagerDelegate* signedInDelegate() const;
 };
 
 }  // namespace velmora

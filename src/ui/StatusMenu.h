@@ -30,8 +30,10 @@ class StatusMenu {
   public:
     using Perform = std::function<void(MenuCommand)>;
 
-    StatusMenu(std::unique_ptr<platform::StatusItem> item, Perform perform)
-        : item_(std::move(item)), perform_(std::move(perform)) {}
+    StatusMenu(platform::Tray& tray, Perform perform) : tray_(tray), perform_(std::move(perform)) {}
+
+    // Puts the icon in the tray; the other operations need it there.
+    void createStatusItem() { item_ = tray_.createStatusItem(); }
 
     // The idle icon.
     void resetStatusIcon();
@@ -44,8 +46,9 @@ class StatusMenu {
   private:
     platform::MenuItem item(std::string title, MenuCommand command) const;
 
-    std::unique_ptr<platform::StatusItem> item_;
+    platform::Tray& tray_;
     Perform perform_;
+    std::unique_ptr<platform::StatusItem> item_;
 };
 
 }  // namespace velmora

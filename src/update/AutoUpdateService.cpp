@@ -167,14 +167,13 @@ int compareVersionsNumerically(const std::string& a, const std::string& b) {
 AutoUpdateService::AutoUpdateService(platform::HttpSession& session, platform::MainQueue& mainQueue,
                                      platform::Application& application,
                                      AutoUpdateServiceDelegate& delegate, std::string updateURL,
-                                     std::string versionCheckURL, std::weak_ptr<void> owner)
+                                     std::string versionCheckURL)
     : session_(session),
       mainQueue_(mainQueue),
       application_(application),
       delegate_(delegate),
       updateURL_(std::move(updateURL)),
-      versionCheckURL_(std::move(versionCheckURL)),
-      owner_(std::move(owner)) {}
+      versionCheckURL_(std::move(versionCheckURL)) {}
 
 void AutoUpdateService::checkForUpdates() {
     const std::optional<std::string> runningVersion = application_.version();
@@ -190,29 +189,28 @@ void AutoUpdateService::checkForUpdates() {
     // A download host that moved its files answers with a redirect; a chat request follows none.
     request.maxRedirects = 5;
 
+    auto report = scope_.bind([this](const CheckOutcome& outcome) {
+        switch (outcome.kind) {
+            case CheckOutcome::Kind::available:
+                delegate_.updateAvailable(outcome.version);
+                break;
+            case CheckOutcome::Kind::current:
+                delegate_.noUpdateAvailable(outcome.version);
+                break;
+            case CheckOutcome::Kind::failed:
+                delegate_.updateCheckFailed(outcome.error);
+                break;
+        }
+    });
     // Runs on the session's thread: it only evaluates the reply and posts the outcome; whether
     // the service still exists is asked on the main queue, where it could have ended.
-    session_.startDataTask(std::move(request),
-                           [this, &queue = mainQueue_, owner = owner_,
-                            runningVersion = *runningVersion](const platform::HttpResult& reply) {
-                               CheckOutcome outcome = evaluateVersionReply(reply, runningVersion);
-                               queue.async([this, owner, outcome = std::move(outcome)] {
-                                   if (!owner.lock()) {
-                                       return;
-                                   }
-                                   switch (outcome.kind) {
-                                       case CheckOutcome::Kind::available:
-                                           delegate_.updateAvailable(outcome.version);
-                                           break;
-                                       case CheckOutcome::Kind::current:
-                                           delegate_.noUpdateAvailable(outcome.version);
-                                           break;
-                                       case CheckOutcome::Kind::failed:
-                                           delegate_.updateCheckFailed(outcome.error);
-                                           break;
-                                   }
-                               });
-                           });
+    session_.startDataTask(
+        std::move(request), [&queue = mainQueue_, report = std::move(report),
+                             runningVersion = *runningVersion](const platform::HttpResult& reply) {
+            queue.async([report, outcome = evaluateVersionReply(reply, runningVersion)]() mutable {
+                report(outcome);
+            });
+        });
 }
 
 void AutoUpdateService::downloadUpdate() {

@@ -5,6 +5,7 @@
 #include <string>
 #include <variant>
 
+#include "base/WeakScope.h"
 #include "platform/Application.h"
 #include "platform/Http.h"
 #include "platform/MainQueue.h"
@@ -53,8 +54,7 @@ class AutoUpdateService {
   public:
     AutoUpdateService(platform::HttpSession& session, platform::MainQueue& mainQueue,
                       platform::Application& application, AutoUpdateServiceDelegate& delegate,
-                      std::string updateURL, std::string versionCheckURL,
-                      std::weak_ptr<void> owner);
+                      std::string updateURL, std::string versionCheckURL);
 
     void checkForUpdates();
     void downloadUpdate();
@@ -66,7 +66,7 @@ class AutoUpdateService {
     AutoUpdateServiceDelegate& delegate_;
     const std::string updateURL_;
     const std::string versionCheckURL_;
-    std::weak_ptr<void> owner_;
+    WeakScope scope_;
 };
 
 }  // namespace velmora

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "base/WeakScope.h"
 #include "platform/Alerts.h"
 #include "platform/MainQueue.h"
 #include "ui/Notices.h"
@@ -15,7 +16,7 @@ namespace velmora {
 class UpdatePrompts {
   public:
     UpdatePrompts(platform::Alerts& alerts, platform::MainQueue& mainQueue, Notices& notices,
-                  std::function<void()> downloadUpdate, std::weak_ptr<void> owner);
+                  std::function<void()> downloadUpdate);
 
     void updateAvailable(const std::string& newestVersion);
     void noUpdateAvailable(const std::string& runningVersion);
@@ -26,7 +27,7 @@ class UpdatePrompts {
     platform::MainQueue& mainQueue_;
     Notices& notices_;
     std::function<void()> downloadUpdate_;
-    std::weak_ptr<void> owner_;
+    WeakScope scope_;
 };
 
 }  // namespace velmora

@@ -26,6 +26,13 @@ class AppHarness {
         return launch();
     }
 
+    // Signs in as the user does: "Sign in" in the menu, then the browser's callback.
+    void signIn(const std::string& token) {
+        choose("Sign in");
+        test.application.urlHandler("velmora://auth/callback?token=" + token);
+        test.queue.runUntilIdle();
+    }
+
     AppDelegate& delegate() { return *app.appDelegate; }
     FakeStatusItem& statusItem() { return *test.tray.item; }
     // Chooses a tray menu item and runs what it queued.

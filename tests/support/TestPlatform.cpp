@@ -184,14 +184,67 @@ std::optional<std::string> FakeDesktop::text() {
     return std::nullopt;
 }
 
+void FakeDesktop::setText(const std::string& text) {
+    clipboard = {{{kText, text}}, {}};
+    offered_ = text;
+}
+
+void FakeDesktop::copyElsewhere(const std::string& text) {
+    clipboard = {{{kText, text}}, {}};
+    offered_.reset();
+    taken(platform::PasteTake::Replaced);
+}
+
+void FakeDesktop::whenTextTaken(platform::PasteWait wait, TakeDone done) {
+    takeDone_ = std::move(done);
+    confirming_ = false;
+    const std::uint64_t watch = ++watch_;
+    queue_.asyncAfter(wait.patience, [this, watch] {
+        if (watch == watch_ && !confirming_) {
+            taken(platform::PasteTake::NotTaken);
+        }
+    });
+    queue_.asyncAfter(wait.whileConfirming, [this, watch] {
+        if (watch == watch_) {
+            taken(platform::PasteTake::NotTaken);
+        }
+    });
+}
+
+void FakeDesktop::taken(platform::PasteTake take) {
+    if (auto done = std::move(takeDone_)) {
+        takeDone_ = nullptr;
+        ++watch_;
+        done(take);
+    }
+}
+
 platform::KeystrokeResult FakeDesktop::send(platform::Keystroke keystroke) {
+    const bool copy = keystroke == platform::Keystroke::Copy;
+    if (refusesKeys) {
+        return platform::KeystrokeResult::failed(*refusesKeys);
+    }
+    if (copy && terminal && !selection) {
+        return platform::KeystrokeResult::nothingSelected();
+    }
     typed.emplace_back(keystroke, queue_.now());
-    if (keystroke == platform::Keystroke::Copy && selection) {
-        setText(*selection);
-    } else if (keystroke == platform::Keystroke::Paste) {
-        pasted.push_back(text().value_or(""));
+    if (copy && selection) {
+        copyElsewhere(*selection);
+    } else if (!copy && readsPasteAfter) {
+        confirming_ = confirmsPaste;
+        queue_.asyncAfter(*readsPasteAfter, [this] { readForPaste(); });
     }
     return platform::KeystrokeResult::sent();
+}
+
+// The application takes whatever the clipboard holds when it reads.
+void FakeDesktop::readForPaste() {
+    confirming_ = false;
+    const std::optional<std::string> read = text();
+    pasted.push_back(read.value_or(""));
+    if (read && read == offered_) {
+        taken(platform::PasteTake::Taken);
+    }
 }
 
 std::unique_ptr<platform::ShortcutBinding> FakeDesktop::bind(const platform::Shortcut& shortcut,

@@ -173,48 +173,75 @@ class FakeWindows : public platform::Windows {
 };
 
 // The desktop the rewrite works on: the focused application with its selection, the clipboard,
-// the keystrokes into it and the global shortcut. Copy puts the selection on the clipboard; paste
-// inserts the clipboard's text, which is recorded.
+// the keystrokes into it and the global shortcut. Copy puts the selection on the clipboard; the
+// application reads the clipboard a moment after a paste keystroke, as a real one does, and what
+// it read is recorded: a clipboard put back too early pastes the wrong text.
 class FakeDesktop : public platform::Clipboard,
                     public platform::Keystrokes,
                     public platform::GlobalShortcuts {
   public:
+    using Duration = platform::MainQueue::Duration;
     static constexpr const char* kText = "text/plain";
 
     explicit FakeDesktop(TestMainQueue& queue) : queue_(queue) {}
 
     platform::Capability availability() override { return clipboardAvailability; }
     std::optional<std::string> text() override;
-    void setText(const std::string& text) override { clipboard = {{{kText, text}}, {}}; }
-    void whenTextTaken(platform::PasteWait, TakeDone done) override {
-        done(platform::PasteTake::Taken);
-    }
-    void clear() override { clipboard = {}; }
+    void setText(const std::string& text) override;
+    void whenTextTaken(platform::PasteWait wait, TakeDone done) override;
+    void clear() override { restore({}); }
     platform::ClipboardSnapshot snapshot() override { return clipboard; }
-    void restore(const platform::ClipboardSnapshot& snapshot) override { clipboard = snapshot; }
+    void restore(const platform::ClipboardSnapshot& snapshot) override {
+        clipboard = snapshot;
+        offered_.reset();
+    }
 
-    platform::Capability permission(bool) override { return keystrokePermission; }
+    platform::Capability permission(bool mayAsk) override {
+        consentRequests += mayAsk ? 1 : 0;
+        return keystrokePermission;
+    }
     platform::KeystrokeResult send(platform::Keystroke keystroke) override;
 
     std::unique_ptr<platform::ShortcutBinding> bind(const platform::Shortcut& shortcut,
                                                     Pressed pressed, Outcome outcome) override;
     // The user presses the bound shortcut; false when nothing is bound.
     bool press();
+    // Another program, or the user, puts text on the clipboard.
+    void copyElsewhere(const std::string& text);
 
+    // The focused application: its selection; whether it is a terminal, whose copy keys do
+    // something else without a selection of its own; how long after a paste keystroke it reads
+    // the clipboard (never, when none); whether it first asks the user to confirm the paste.
     std::optional<std::string> selection = "selected text";
+    bool terminal = false;
+    std::optional<Duration> readsPasteAfter = Duration{0};
+    bool confirmsPaste = false;
+    // The system refuses keystrokes with these words.
+    std::optional<std::string> refusesKeys;
+
     std::vector<std::string> pasted;
     platform::ClipboardSnapshot clipboard;
-    std::vector<std::pair<platform::Keystroke, platform::MainQueue::Duration>> typed;
+    std::vector<std::pair<platform::Keystroke, Duration>> typed;
     platform::Capability keystrokePermission = platform::Capability::yes();
+    // How often the system could have asked the user for consent.
+    int consentRequests = 0;
     platform::Capability clipboardAvailability = platform::Capability::yes();
 
     platform::BindResult bindResult;
     std::optional<platform::Shortcut> bound;
 
   private:
+    void readForPaste();
+    void taken(platform::PasteTake take);
+
     TestMainQueue& queue_;
     Pressed pressed_;
     std::shared_ptr<int> binding_;
+    // The text offered for a paste and the watch on it.
+    std::optional<std::string> offered_;
+    TakeDone takeDone_;
+    std::uint64_t watch_ = 0;
+    bool confirming_ = false;
 };
 
 // A US keyboard; modifiers drawn as symbols.

@@ -46,7 +46,7 @@ TEST(Launch, AStoredTokenSignsInWhateverTheFlagSays) {
     EXPECT_EQ(h.log.lines().back(),
               "App launched. Selected Model: gemini-2.5-flash-preview-05-20. Authenticated: true, "
               "Token available: true");
-    EXPECT_EQ(h.delegate().account().authToken, "tok");
+    EXPECT_EQ(h.delegate().account().authToken(), "tok");
     EXPECT_TRUE(h.statusItem().find("Sign out"));
     EXPECT_EQ(h.test.defaults.values.at("isUserAuthenticated"), testing::FakeDefaults::Value(true));
 }

@@ -35,15 +35,11 @@ TEST(StatusMenu, SignedOutAndSignedInShapesDifferOnlyInTheAccountItem) {
     EXPECT_EQ(styles, (std::vector<std::string>{"Custom prompt", "Informal", "Casual", "Concise"}));
     EXPECT_EQ(checkedStyles(h), std::vector<std::string>{"Custom prompt"});
 
-    // The account item follows the pair, not the flag alone; an empty token is still a token.
-    const std::pair<Account, const char*> accounts[] = {
-        {{true, ""}, "Sign out"}, {{true, std::nullopt}, "Sign in"}, {{false, "tok"}, "Sign in"}};
-    for (const auto& [account, title] : accounts) {
-        h.delegate().account() = account;
-        h.delegate().rebuildStatusMenu();
-        EXPECT_TRUE(h.statusItem().find(title)) << title;
-        EXPECT_EQ(h.statusItem().titles().size(), signedOut.size());
-    }
+    // An empty token is still a token.
+    AppHarness withEmptyToken;
+    withEmptyToken.launchSignedIn("");
+    EXPECT_TRUE(withEmptyToken.statusItem().find("Sign out"));
+    EXPECT_EQ(withEmptyToken.statusItem().titles().size(), signedOut.size());
 }
 
 TEST(StatusMenu, CheckMarkSitsOnTheExactStyleKeyAndMovesOnChoice) {
@@ -149,11 +145,14 @@ TEST(MenuManager, ForwardsOnlyWhenSignedInAndGivenText) {
     menu.processSelectedTextWrapper(item);
     EXPECT_TRUE(h.log.lines().empty());
 
-    app.account() = {true, "token"};
+    h.signIn("token");
+    h.log.clear();
     menu.selectModel(platform::MenuItem{});
     EXPECT_TRUE(h.log.lines().empty());
     menu.selectModel(item);
     EXPECT_TRUE(h.log.contains("Model selected: gemini-2.5-flash-preview-05-20"));
+    menu.selectCasualStyle(item);
+    EXPECT_EQ(app.preferences().currentWritingStyle(), "casual");
     menu.selectConciseStyle(item);  // styles only select; the menu is not rebuilt
     EXPECT_EQ(app.preferences().currentWritingStyle(), "concise");
     EXPECT_EQ(checkedStyles(h), std::vector<std::string>{"Custom prompt"});

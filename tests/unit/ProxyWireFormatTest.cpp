@@ -81,7 +81,12 @@ TEST(ProxyWireFormat, ResponsesTakeTheTopLevelStringAndCheckTheWholeBody) {
               0u)
         << error;
     EXPECT_FALSE(decodeResponse(R"({"response":"a"} x)", &error));
+    EXPECT_NE(error.find("Unexpected text after the end of the document"), std::string::npos);
     EXPECT_NE(error.find("byte 17"), std::string::npos) << error;
+    EXPECT_FALSE(decodeResponse(R"({'response':'a'})", &error));
+    EXPECT_NE(error.find("Expected a member name"), std::string::npos) << error;
+    EXPECT_FALSE(decodeRequest(R"({"prompt":"p","provider":"g","model":"m"})", &error));
+    EXPECT_EQ(error, "No value associated with key \"user_instructions\".");
     EXPECT_FALSE(decodeResponse("[1]", &error));
     EXPECT_EQ(error, "Expected to decode a dictionary but found something else instead.");
 

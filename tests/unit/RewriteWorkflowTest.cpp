@@ -15,6 +15,14 @@ using Formats = std::vector<std::pair<std::string, std::string>>;
 
 constexpr const char* kChat = "https://api.test/api/chat";
 
+// The workflow's fixed delays.
+constexpr auto kKeyUpToCompletion = 50ms;
+constexpr auto kCopyCompletionToRead = 150ms;
+constexpr auto kFirstFrame = 500ms;
+constexpr auto kPasteCompletionToRestore = 100ms;
+constexpr auto kTakenToRestore = 100ms;
+constexpr auto kPastePatience = 3s;
+
 // A signed-in application whose focused application has "selected text" selected, and whose
 // clipboard holds text and an image.
 class RewriteWorkflowTest : public ::testing::Test {
@@ -33,6 +41,11 @@ class RewriteWorkflowTest : public ::testing::Test {
     void respond(int status, const std::string& body, platform::MainQueue::Duration thenRun = 1s) {
         t.http.respond(chats().back(), status, body);
         h.run(thenRun);
+    }
+    // A rewrite whose answer is "rewritten", up to the paste keystroke.
+    void answer(const std::string& text = "rewritten") {
+        trigger();
+        respond(200, R"({"response":")" + text + R"("})", 0ms);
     }
     void expectAlert(std::size_t i, const char* title, const std::string& text, AlertStyle style) {
         ASSERT_LT(i, t.alerts.shown.size());
@@ -57,32 +70,31 @@ TEST_F(RewriteWorkflowTest, SuccessfulRewriteFollowsItsTimeline) {
     h.run();
     EXPECT_EQ(t.windows.panel->content.message, "Velmoraing...");
     EXPECT_EQ(t.windows.panel->content.symbol, "sparkles");
+    EXPECT_EQ(t.http.prepared, std::vector<std::string>{kChat}) << "warmed at the press";
     ASSERT_EQ(d.typed.size(), 1u);
     EXPECT_EQ(d.typed[0].first, Keystroke::Copy);
     const auto copied = d.typed[0].second;
 
     // Read 0.05 s + 0.15 s after the copy; the first frame 0.5 s after sending, not before.
-    t.queue.advanceTo(copied + 199ms);
+    t.queue.advanceTo(copied + kKeyUpToCompletion + kCopyCompletionToRead - 1ms);
     EXPECT_TRUE(chats().empty());
-    h.run(2ms);
+    h.run(1ms);
     ASSERT_EQ(chats().size(), 1u);
     const auto sentAt = t.queue.now();
     const std::size_t icons = h.statusItem().images.size();
-    h.run(490ms);
+    t.queue.advanceTo(sentAt + kFirstFrame - 1ms);
     EXPECT_EQ(h.statusItem().images.size(), icons);
-    h.run(20ms);
+    h.run(1ms);
     EXPECT_EQ(h.statusItem().images.back(), "circle.dotted");
-    h.run(1s);
+    h.run(2 * kFirstFrame);
     EXPECT_EQ(h.statusItem().images.back(), "circle.dotted.circle.fill");
 
-    const auto& request = t.http.requests[chats()[0]]->request;
-    EXPECT_EQ(request.method, "POST");
+    EXPECT_EQ(t.http.requests[chats()[0]]->request.method, "POST");
     EXPECT_EQ(sent()["prompt"], "selected text");
     const std::string concise =
         "Rewrite this text to be more concise. Remove unnecessary words and make it shorter "
         "while keeping all important information.";
     EXPECT_EQ(sent()["user_instructions"], concise);
-    EXPECT_GT(t.queue.now(), sentAt);
 
     t.http.respond(chats()[0], 200, R"({"response":" rewritten\n"})");
     h.run();
@@ -90,14 +102,17 @@ TEST_F(RewriteWorkflowTest, SuccessfulRewriteFollowsItsTimeline) {
     ASSERT_EQ(d.typed.size(), 2u);
     EXPECT_EQ(d.typed[1].first, Keystroke::Paste);
     EXPECT_EQ(d.pasted, std::vector<std::string>{"rewritten"});
-    // The clipboard comes back 0.1 s after the paste's completion, 0.15 s after the paste.
-    t.queue.advanceTo(d.typed[1].second + 149ms);
+    // The application took the answer at once: the clipboard comes back 0.1 s after the paste's
+    // completion, and no sooner.
+    const auto restoreAt = d.typed[1].second + kKeyUpToCompletion + kPasteCompletionToRestore;
+    t.queue.advanceTo(restoreAt - 1ms);
     EXPECT_EQ(d.text(), "rewritten");
-    h.run(2ms);
+    h.run(1ms);
     EXPECT_EQ(d.clipboard.formats, earlier);
     h.run(300ms);
     EXPECT_FALSE(t.windows.panel->onScreen);
     EXPECT_TRUE(t.alerts.shown.empty());
+    EXPECT_EQ(d.consentRequests, 1) << "asked at launch, never during a rewrite";
     EXPECT_EQ(
         h.log.lines(),
         (std::vector<std::string>{
@@ -109,6 +124,42 @@ TEST_F(RewriteWorkflowTest, SuccessfulRewriteFollowsItsTimeline) {
             "Payload provider: google, model: gemini-2.5-flash-preview-05-20",
             "Successfully received AI response (9 chars).", "AI Response placed on pasteboard.",
             "Processing complete. Pasteboard restored."}));
+}
+
+// The earlier clipboard comes back once the application has read the answer, however long it
+// takes, within bounds; what someone else puts on the clipboard meanwhile stays.
+TEST_F(RewriteWorkflowTest, TheClipboardComesBackOnceTheApplicationHasTakenTheAnswer) {
+    h.launchSignedIn();
+    d.readsPasteAfter = 1s;  // a busy application
+    answer();
+    h.run(1s + kTakenToRestore - 1ms);
+    EXPECT_EQ(d.pasted, std::vector<std::string>{"rewritten"});
+    EXPECT_EQ(d.text(), "rewritten");
+    h.run(1ms);
+    EXPECT_EQ(d.clipboard.formats, earlier);
+
+    d.readsPasteAfter = 20s;  // it asks the user first; the user answers after 20 s
+    d.confirmsPaste = true;
+    answer("second");
+    h.run(20s);
+    EXPECT_EQ(d.pasted.back(), "second");
+    h.run(1s);
+    EXPECT_EQ(d.clipboard.formats, earlier);
+
+    d.readsPasteAfter.reset();  // it never reads: the clipboard comes back after a few seconds
+    d.confirmsPaste = false;
+    answer("third");
+    h.run(kPastePatience - 1ms);
+    EXPECT_EQ(d.text(), "third");
+    h.run(1ms);
+    EXPECT_EQ(d.clipboard.formats, earlier);
+    EXPECT_TRUE(h.log.contains("The application did not take the pasted text in time."));
+
+    answer("fourth");
+    d.copyElsewhere("copied by the user");
+    h.run(5s);
+    EXPECT_EQ(d.text(), "copied by the user");
+    EXPECT_TRUE(t.alerts.shown.empty());
 }
 
 TEST_F(RewriteWorkflowTest, SecondTriggerCancelsWhileCopyingAndWhileWaiting) {
@@ -132,6 +183,22 @@ TEST_F(RewriteWorkflowTest, SecondTriggerCancelsWhileCopyingAndWhileWaiting) {
     EXPECT_EQ(t.alerts.titles(),
               (std::vector<std::string>{"Processing Cancelled", "Processing Cancelled"}));
     EXPECT_EQ(d.typed.size(), 2u) << "two copies, no paste";
+}
+
+// Presses quicker than the copy wait: each step belongs to its run, so only the last run sends a
+// request, and the next press cancels that very request.
+TEST_F(RewriteWorkflowTest, QuickPressesSendOneRequestWhichTheNextPressCancels) {
+    h.launchSignedIn();
+    for (int press = 0; press < 3; ++press) {
+        trigger(50ms);
+    }
+    h.run(1s);
+    ASSERT_EQ(chats().size(), 1u);
+    trigger();
+    EXPECT_TRUE(t.http.requests[chats()[0]]->cancelled);
+    EXPECT_EQ(d.clipboard.formats, earlier);
+    EXPECT_EQ(t.alerts.titles(),
+              (std::vector<std::string>{"Processing Cancelled", "Processing Cancelled"}));
 }
 
 TEST_F(RewriteWorkflowTest, AnAnswerArrivingWithTheCancellingPressIsDropped) {
@@ -162,6 +229,15 @@ TEST_F(RewriteWorkflowTest, NothingSelectedSendsNothing) {
     d.clipboard = {};
     trigger(1s);
     EXPECT_TRUE(d.clipboard.empty()) << "an empty clipboard ends empty";
+
+    // A terminal with nothing selected gets no copy keys at all.
+    d.terminal = true;
+    d.clipboard = {earlier, {}};
+    trigger(1s);
+    EXPECT_EQ(d.typed.size(), 2u);
+    EXPECT_TRUE(chats().empty());
+    EXPECT_EQ(t.alerts.titles().back(), "No Text Selected");
+    EXPECT_EQ(d.clipboard.formats, earlier);
 }
 
 TEST_F(RewriteWorkflowTest, AnswersThatCannotBePastedRestoreTheClipboard) {
@@ -177,14 +253,30 @@ TEST_F(RewriteWorkflowTest, AnswersThatCannotBePastedRestoreTheClipboard) {
     expectAlert(0, "Processing Error", "Failed to process text. [Error: Empty Response]",
                 AlertStyle::Critical);
 
+    std::optional<std::string> whileNoticeShows;
+    t.alerts.whileShown = [&] { whileNoticeShows = d.text(); };
     trigger();
     respond(500, "token 401");
+    EXPECT_EQ(whileNoticeShows, "earlier") << "the clipboard is back before the notice";
     expectAlert(1, "Processing Error",
                 "Failed to process text. [Error: HTTP 500] - Details: token 401",
                 AlertStyle::Critical);
     EXPECT_TRUE(d.pasted.empty());
     EXPECT_EQ(d.clipboard.formats, earlier);
     EXPECT_TRUE(app().account().isSignedIn());
+}
+
+TEST_F(RewriteWorkflowTest, AFailedPasteLeavesTheAnswerOnTheClipboard) {
+    h.launchSignedIn();
+    trigger();
+    d.refusesKeys = "The remote control session has ended.";
+    respond(200, R"({"response":"rewritten"})", 10s);
+    EXPECT_TRUE(d.pasted.empty());
+    EXPECT_EQ(d.text(), "rewritten");
+    expectAlert(0, "Paste Failed",
+                "Velmora could not paste the rewritten text. The remote control session has "
+                "ended.\n\nThe answer is on the clipboard; paste it with Ctrl+V.",
+                AlertStyle::Warning);
 }
 
 TEST_F(RewriteWorkflowTest, AuthenticationFailureSignsOut) {
@@ -201,7 +293,8 @@ TEST_F(RewriteWorkflowTest, AuthenticationFailureSignsOut) {
                   "Keychain: Token deleted successfully (or was not found).",
                   "Invalid token successfully deleted from Keychain due to API auth error.",
                   "Saved authentication flag to UserDefaults: false"}));
-    EXPECT_FALSE(app().account().isAuthenticated || app().account().authToken || t.secrets.token());
+    EXPECT_FALSE(app().account().isAuthenticated() || app().account().authToken() ||
+                 t.secrets.token());
     expectAlert(0, "Authentication Error",
                 "Your session has expired or is invalid. Please sign in again.",
                 AlertStyle::Informational);
@@ -211,7 +304,8 @@ TEST_F(RewriteWorkflowTest, AuthenticationFailureSignsOut) {
     EXPECT_EQ(d.clipboard.formats, earlier);
 
     // A store that refuses the delete still ends signed out.
-    app().account() = {true, "tok"};
+    h.signIn("tok");
+    ASSERT_TRUE(app().account().isSignedIn());
     t.secrets.forced["remove"] = {platform::SecretStatus::Refused, "locked"};
     trigger();
     respond(401, "");
@@ -224,17 +318,12 @@ TEST_F(RewriteWorkflowTest, AuthenticationFailureSignsOut) {
 TEST_F(RewriteWorkflowTest, RefusalsChangeNothing) {
     h.launch();
     trigger();
-    app().account() = {true, std::nullopt};
-    trigger();
     EXPECT_TRUE(
         h.log.contains("User not authenticated or token missing. Process text action ignored."));
     expectAlert(0, "Not Signed In", "Please sign in to use this feature.",
                 AlertStyle::Informational);
-    expectAlert(1, "Authentication Error",
-                "Session token is missing. Please try signing out and in again.",
-                AlertStyle::Warning);
 
-    app().account() = {true, "tok"};
+    h.signIn("tok");
     d.keystrokePermission = platform::Capability::no("Velmora needs an X11 display.");
     trigger();
     EXPECT_TRUE(h.log.contains("Accessibility permissions not granted. Cannot proceed."));
@@ -268,10 +357,11 @@ TEST_F(RewriteWorkflowTest, ARewriteStartedWhileTheLastOneRestoresKeepsTheUsersC
     EXPECT_EQ(d.clipboard.formats, earlier);
 }
 
-TEST_F(RewriteWorkflowTest, TerminatingDuringARewriteStopsIt) {
+TEST_F(RewriteWorkflowTest, TerminatingDuringARewriteStopsItAndGivesTheClipboardBack) {
     h.launchSignedIn();
     trigger(800ms);
     h.app.willTerminate();
+    EXPECT_EQ(d.clipboard.formats, earlier) << "at once: the queue runs no more after this";
     EXPECT_TRUE(t.http.requests[chats()[0]]->cancelled);
     EXPECT_EQ(h.statusItem().images.back(), "AppIcon");
     const std::size_t icons = h.statusItem().images.size();

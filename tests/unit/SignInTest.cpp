@@ -63,9 +63,9 @@ TEST_F(SignInTest, AcceptedCallbackStoresTheTokenRebuildsTheMenuThenConfirms) {
     h.delegate().signInAction();
     h.log.clear();
     h.test.application.urlHandler(
-        "velmora://auth/callback?state=s1&token=first%2Bpart%20one%3D%2f%2F&x=1&token=second#frag");
-    EXPECT_EQ(account().authToken, "first+part one=//");
-    EXPECT_EQ(h.test.secrets.token(), "first+part one=//");
+        "velmora://auth/callback?state=s1&token=first%2Bpart%20one%3D%2a%2F&x=1&token=second#frag");
+    EXPECT_EQ(account().authToken(), "first+part one=*/");
+    EXPECT_EQ(h.test.secrets.token(), "first+part one=*/");
     EXPECT_TRUE(h.test.alerts.shown.empty()) << "the menu and the notice come on a later turn";
     h.run();
     EXPECT_TRUE(h.statusItem().find("Sign out"));
@@ -85,7 +85,7 @@ TEST_F(SignInTest, AcceptedCallbackStoresTheTokenRebuildsTheMenuThenConfirms) {
     // An escaped item name is still the token item, for the value and for the log. (This second
     // callback is confirmed first; the fake answers "Sign In".)
     deliver("velmora://auth/callback?%74oken=hidden");
-    EXPECT_EQ(account().authToken, "hidden");
+    EXPECT_EQ(account().authToken(), "hidden");
     expectNoLineContains("hidden");
 }
 
@@ -97,7 +97,7 @@ TEST_F(SignInTest, CallbacksNobodyAskedForAreConfirmedFirst) {
     expectNotices({question});
     EXPECT_EQ(h.test.alerts.shown[0].request.buttons,
               (std::vector<std::string>{"Sign In", "Cancel"}));
-    EXPECT_FALSE(account().isAuthenticated || account().authToken || h.test.secrets.token());
+    EXPECT_FALSE(account().isAuthenticated() || account().authToken() || h.test.secrets.token());
     EXPECT_TRUE(h.log.contains("Sign-in from the browser declined."));
     expectNoLineContains("planted");
 
@@ -125,7 +125,7 @@ TEST_F(SignInTest, CallbacksWithoutATokenValueLeaveTheStateAlone) {
     for (const char* url : urls) {
         deliver(std::string(url));
     }
-    EXPECT_FALSE(account().isAuthenticated || account().authToken);
+    EXPECT_FALSE(account().isAuthenticated() || account().authToken());
     EXPECT_TRUE(h.test.secrets.secrets.empty());
     EXPECT_EQ(h.test.alerts.titles(), std::vector<std::string>(urls.size(), "Sign-In Error"));
     EXPECT_EQ(h.test.alerts.shown[0].request.message,
@@ -148,15 +148,17 @@ TEST_F(SignInTest, ForeignOrUnparsableUrlsOnlyLog) {
     deliver(std::nullopt);
     deliver(std::string("not a url"));
     deliver(std::string("velmora://auth/callback?token=%41%zz"));
-    ASSERT_EQ(h.log.lines().size(), 8u);
+    deliver(std::string("1velmora://auth/callback?token=abc"));
+    ASSERT_EQ(h.log.lines().size(), 9u);
     for (std::size_t i = 0; i < 5; ++i) {
         EXPECT_TRUE(h.log.lines()[i].starts_with("Received URL: ")) << h.log.lines()[i];
     }
     EXPECT_EQ(h.log.lines()[6], "Error: Could not parse URL from AppleEvent");
     EXPECT_EQ(h.log.lines()[7], "Error: Could not parse URL from AppleEvent");
+    EXPECT_EQ(h.log.lines()[8], "Error: Could not parse URL from AppleEvent");
     expectNoLineContains("abc");
     expectNotices({});
-    EXPECT_FALSE(account().isAuthenticated);
+    EXPECT_FALSE(account().isAuthenticated());
 }
 
 TEST_F(SignInTest, AStoreRefusingTheSaveKeepsThePreviousState) {
@@ -165,7 +167,7 @@ TEST_F(SignInTest, AStoreRefusingTheSaveKeepsThePreviousState) {
     h.test.secrets.forced["replace"] = {SecretStatus::Unavailable, ""};
     deliver("velmora://auth/callback?token=n3wtok");
     EXPECT_TRUE(h.log.contains("Error: Failed to save token to Keychain."));
-    EXPECT_EQ(account().authToken, "old");
+    EXPECT_EQ(account().authToken(), "old");
     EXPECT_EQ(h.test.secrets.token(), "old");
     expectNoLineContains("n3wtok");
     ASSERT_EQ(h.test.alerts.titles(), std::vector<std::string>{"Sign-In Error"});
@@ -179,7 +181,7 @@ TEST_F(SignInTest, SignOutClearsEverythingWhateverTheStoreSays) {
     h.log.clear();
     h.choose("Sign out");
     EXPECT_TRUE(h.statusItem().find("Sign in"));
-    EXPECT_FALSE(account().isAuthenticated || account().authToken || h.test.secrets.token());
+    EXPECT_FALSE(account().isAuthenticated() || account().authToken() || h.test.secrets.token());
     EXPECT_EQ(h.test.defaults.values.at("isUserAuthenticated"),
               testing::FakeDefaults::Value(false));
     EXPECT_EQ(h.log.lines(),
@@ -191,13 +193,12 @@ TEST_F(SignInTest, SignOutClearsEverythingWhateverTheStoreSays) {
     EXPECT_EQ(h.test.alerts.shown[0].request.message, "You have been signed out.");
 
     h.test.secrets.forced["remove"] = {SecretStatus::Refused, ""};
-    h.delegate().account() = {true, "tok"};
-    h.delegate().rebuildStatusMenu();
+    h.signIn("tok");
     h.choose("Sign out");
     EXPECT_TRUE(
         h.log.contains("Failed to delete token from Keychain, but proceeding with sign out."));
     EXPECT_FALSE(account().isSignedIn());
-    expectNotices({"Signed Out", "Signed Out"});
+    expectNotices({"Signed Out", "Signed In", "Signed Out"});
 }
 
 }  // namespace

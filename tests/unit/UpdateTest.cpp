@@ -113,17 +113,17 @@ TEST(UpdateCheck, ABadInstallerAddressIsReported) {
         }
         Texts failures;
     } delegate;
-    auto owner = std::make_shared<int>(0);
-    AutoUpdateService service(t.http, t.queue, t.application, delegate, "not a url", "https://d/v",
-                              owner);
-    service.downloadUpdate();
+    auto service = std::make_unique<AutoUpdateService>(t.http, t.queue, t.application, delegate,
+                                                       "not a url", "https://d/v");
+    service->downloadUpdate();
     EXPECT_EQ(delegate.failures, Texts{"Invalid update URL"});
 
-    service.checkForUpdates();
-    owner.reset();
+    service->checkForUpdates();
+    service.reset();
     t.http.respond(0, 200, std::string(R"({"version": "9"})"));
     t.queue.runUntilIdle();
-    EXPECT_EQ(delegate.failures.size(), 1u) << "nothing reaches a delegate whose owner is gone";
+    EXPECT_EQ(delegate.failures.size(), 1u)
+        << "nothing reaches the delegate once the service is gone";
 }
 
 }  // namespace
