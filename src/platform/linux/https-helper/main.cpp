@@ -4,6 +4,7 @@
 // closing the socket ends it.
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -59,6 +60,9 @@ int aliveTimeout(bool busy) {
 int main() {
     // It carries the session token in every chat request's headers.
     hardenProcess();
+    // It goes when the thread of Velmora's that started it goes, even stopped; one that went
+    // before this point has closed the socket, which ends the helper below.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     ::signal(SIGPIPE, SIG_IGN);
     const auto session = makeHttpSession(60.0, wire::kExchangeLimitSeconds);
     std::mutex tasksMutex;
