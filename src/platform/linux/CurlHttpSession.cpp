@@ -96,6 +96,9 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* con
     if (transfer.cancelled->load()) {
         return CURL_WRITEFUNC_ERROR;
     }
+    if (transfer.warmUp) {
+        return length;
+    }
     // The announced size is taken at its word: too large, the reply is refused before it is
     // read; within the limit, the body is held once, at that size.
     curl_off_t announced = -1;
@@ -324,8 +327,6 @@ class Core {
         }
         if (request.method == "POST") {
             curl_easy_setopt(easy, CURLOPT_POST, 1L);
-        } else if (request.method == "HEAD") {
-            curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
         } else if (request.method == "GET") {
             curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
         } else {
@@ -459,11 +460,12 @@ class CurlHttpSession : public platform::HttpSession {
         return std::make_unique<CurlTask>(core_, std::move(cancelled), id);
     }
 
-    // Opens a connection to the URL's server with a HEAD request, which leaves it in the cache
-    // for the request to come.
+    // Opens a connection to the URL's server with an OPTIONS request, which leaves it in the
+    // cache for the request to come. (OPTIONS, not HEAD: a server that wrongly sends a body after
+    // its answer to HEAD leaves bytes behind that make the connection useless.)
     void prepare(const std::string& url) override {
         auto transfer = std::make_unique<Transfer>();
-        transfer->request.method = "HEAD";
+        transfer->request.method = "OPTIONS";
         transfer->request.url = url;
         transfer->warmUp = true;
         transfer->completion = [](platform::HttpResult) {};

@@ -61,6 +61,9 @@ class CurlHttpSessionTest : public ::testing::Test {
             seen.add(request);
             reply.set_redirect("/echo");
         });
+        server.Options("/echo", [this](const httplib::Request& request, httplib::Response&) {
+            seen.add(request);
+        });
         server.Get(R"(/hop/(\d+))", [](const httplib::Request& request, httplib::Response& reply) {
             const int left = std::stoi(request.matches[1]);
             if (left == 0) {
@@ -204,11 +207,11 @@ TEST_F(CurlHttpSessionTest, TheHelperPassesAnswersUpToTheServicesLimitAndNoMore)
 
 TEST_F(CurlHttpSessionTest, APreparedConnectionCarriesTheFirstRequest) {
     HelperHttpSession helper(VELMORA_HTTPS_HELPER, kQuickLimits);
-    helper.prepare(url("/moved"));
+    helper.prepare(url("/echo"));
     EXPECT_EQ(status(fetch(helper, request("POST", url("/echo"), "x"))), 201);
     const auto requests = seen.waitFor(2);
     ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].method, "HEAD");
+    EXPECT_EQ(requests[0].method, "OPTIONS");
     EXPECT_EQ(requests[0].remote_port, requests[1].remote_port);
 }
 
