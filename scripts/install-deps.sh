@@ -1,22 +1,33 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Velmora needs to build, run and test.
-# Idempotent: packages already present are left alone.
+# Installs the Debian 12 packages Velmora needs to build, run and test; with --run, only those
+# the run command needs. Idempotent: packages already present are left alone.
 set -euo pipefail
 
-packages=(
-  build-essential cmake pkg-config clang-format clang libclang-rt-dev
-  qt6-base-dev qt6-svg-dev libgl-dev
+# What scripts/run.sh needs: the build (whose default configuration includes the tests and the
+# benchmarks) and the run on a desktop, or without one on a private Xvfb.
+run_packages=(
+  build-essential cmake pkg-config
+  qt6-base-dev qt6-svg-dev qt6-wayland libgl-dev
   libsecret-1-dev libcurl4-openssl-dev nlohmann-json3-dev libicu-dev
-  libx11-dev libxtst-dev libxi-dev libxkbcommon-dev
+  libx11-dev libxtst-dev libxi-dev libxcb-res0-dev libxkbcommon-dev libwayland-dev libwayland-bin
   libcpp-httplib-dev libssl-dev libsqlite3-dev
-  # The service: Boost.Asio/Beast, PostgreSQL's client library; the server and HAProxy for its
-  # replica test (which starts its own PostgreSQL, never a system cluster), nginx for its benchmark.
-  libboost-dev libpq-dev postgresql-15 haproxy nginx
+  # The service: Boost.Asio/Beast, PostgreSQL's client library.
+  libboost-dev libpq-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  xvfb xdotool xclip trayer gnome-keyring libsecret-tools dbus-daemon openssl xauth curl
-  fonts-dejavu-core
-  libwayland-dev libwayland-bin sway wl-clipboard wtype qt6-wayland xterm zenity
+  openssl curl jq xdg-utils desktop-file-utils libnss3-tools
+  xvfb trayer gnome-keyring dbus-daemon xdotool
 )
+# Besides, for the tests and the fuzzers.
+test_packages=(
+  clang-format clang libclang-rt-dev
+  xclip libsecret-tools xauth fonts-dejavu-core
+  sway wl-clipboard wtype xterm zenity xfce4-terminal python3 libglib2.0-bin
+  # The service's replica test (which starts its own PostgreSQL, never a system cluster) and
+  # HAProxy; nginx for its benchmark.
+  postgresql-15 haproxy nginx
+)
+packages=("${run_packages[@]}")
+[[ ${1:-} == --run ]] || packages+=("${test_packages[@]}")
 
 missing=()
 for p in "${packages[@]}"; do
@@ -29,10 +40,14 @@ if ((${#missing[@]} == 0)); then
   exit 0
 fi
 
+SUDO=
 if [[ $(id -u) -ne 0 ]]; then
+  command -v sudo >/dev/null || {
+    echo "Missing packages; as root, run: apt-get install ${missing[*]}" >&2
+    exit 1
+  }
+  echo "Installing the missing packages with sudo: ${missing[*]}"
   SUDO=sudo
-else
-  SUDO=
 fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq

@@ -5,6 +5,10 @@
 #
 # Usage: make-dev-cert.sh [DIR]   (default: ${XDG_DATA_HOME:-~/.local/share}/velmora-service/certs)
 # Existing files are kept, so running it again is harmless.
+#
+# The authority may sign for 127.0.0.1, ::1 and localhost only, and its key is deleted once the
+# server certificate is signed: a browser that trusts it (scripts/run.sh adds it to the user's
+# certificate databases) trusts nothing else through it.
 set -euo pipefail
 
 dir=${1:-${XDG_DATA_HOME:-$HOME/.local/share}/velmora-service/certs}
@@ -28,6 +32,7 @@ CN = placeholder
 basicConstraints = critical, CA:TRUE, pathlen:0
 keyUsage = critical, keyCertSign, cRLSign
 subjectKeyIdentifier = hash
+nameConstraints = critical, permitted;DNS:localhost, permitted;IP:127.0.0.1/255.255.255.255, permitted;IP:::1/ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff
 [server_ext]
 basicConstraints = critical, CA:FALSE
 keyUsage = critical, digitalSignature, keyEncipherment
@@ -47,7 +52,7 @@ openssl req -config openssl.cnf -new -nodes -sha256 \
   -subj "/CN=localhost" -keyout server.key -out server.csr 2>/dev/null
 openssl x509 -req -sha256 -days 825 -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial \
   -extfile openssl.cnf -extensions server_ext -out server.pem 2>/dev/null
-rm -f server.csr ca.srl openssl.cnf
+rm -f server.csr ca.srl openssl.cnf ca.key
 chmod 644 ca.pem server.pem
 
 echo "Made a local CA and a server certificate in $dir"

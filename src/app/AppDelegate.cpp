@@ -34,7 +34,7 @@ AppDelegate::Running::Running(AppDelegate& app)
               Dialogs::Websites{app.endpoints_.website, app.endpoints_.privacyPage},
               app.scope_.bind([&app] { app.rebuildStatusMenu(); })),
       signIn(account, app.notices_, app.platform_.alerts, app.platform_.application,
-             app.platform_.mainQueue, app.endpoints_.signInPage),
+             app.platform_.tray, app.platform_.mainQueue, app.endpoints_.signInPage),
       bridge(app.platform_.clipboard, app.platform_.keystrokes, app.platform_.alerts,
              app.platform_.mainQueue, app.notices_),
       workflow({app.platform_.mainQueue, bridge, apiService, app.hud_, statusMenu, app.notices_,
@@ -105,7 +105,8 @@ void AppDelegate::selectModel(const std::string& name) {
 
 void AppDelegate::rebuildStatusMenu() {
     running().statusMenu.rebuildStatusMenu(running().preferences.currentWritingStyle(),
-                                           running().account.isSignedIn());
+                                           running().account.isSignedIn(),
+                                           platform_.application.startsAtLogin());
 }
 
 void AppDelegate::perform(MenuCommand command) {
@@ -151,6 +152,16 @@ void AppDelegate::perform(MenuCommand command) {
             break;
         case MenuCommand::ResetWritingStyle:
             r.dialogs.resetCustomInstructions();
+            break;
+        case MenuCommand::ShowSettings:
+            showSettings();
+            break;
+        case MenuCommand::ToggleStartAtLogin:
+            if (const auto problem = platform_.application.setStartsAtLogin(
+                    !platform_.application.startsAtLogin())) {
+                showAlert("Start at Login Not Changed", *problem, platform::AlertStyle::Warning);
+            }
+            rebuildStatusMenu();
             break;
     }
 }

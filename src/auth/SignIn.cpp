@@ -7,12 +7,13 @@
 namespace velmora {
 
 SignIn::SignIn(Account& account, Notices& notices, platform::Alerts& alerts,
-               platform::Application& application, platform::MainQueue& mainQueue,
-               std::string authURLString)
+               platform::Application& application, const platform::Tray& tray,
+               platform::MainQueue& mainQueue, std::string authURLString)
     : account_(account),
       notices_(notices),
       alerts_(alerts),
       application_(application),
+      tray_(tray),
       mainQueue_(mainQueue),
       authURLString_(std::move(authURLString)) {}
 
@@ -33,7 +34,18 @@ void SignIn::signInAction() {
             awaitingCallback_ = false;
         }
     }));
-    application_.openURL(url->absoluteString);
+    // Without a browser the user still needs the address.
+    application_.openURL(
+        url->absoluteString,
+        scope_.bind([this, address = url->absoluteString](platform::OpenResult result) {
+            if (result == platform::OpenResult::NotOpened) {
+                notices_.showAlert("Open the Sign-In Page",
+                                   "Velmora could not open your browser. Open this address in your "
+                                   "browser to sign in: " +
+                                       address,
+                                   platform::AlertStyle::Warning);
+            }
+        }));
 }
 
 void SignIn::handleGetURLWithEvent(const std::optional<std::string>& urlText) {
@@ -67,8 +79,9 @@ void SignIn::confirmSignIn(std::string token) {
     logLine("Sign-in callback without a sign-in from the menu; asking the user.");
     platform::AlertRequest request{
         "Sign in to Velmora with the account from your browser?",
-        "Your browser handed Velmora a sign-in, but no sign-in was started from the Velmora "
-        "menu. Sign in only if you have just signed in on the Velmora page yourself.",
+        "Your browser handed Velmora a sign-in, but no sign-in was started from " +
+            tray_.menuLocation() +
+            ". Sign in only if you have just signed in on the Velmora page yourself.",
         platform::AlertStyle::Warning,
         {"Sign In", "Cancel"},
         std::nullopt};

@@ -9,6 +9,7 @@
 #include "platform/Alerts.h"
 #include "platform/Application.h"
 #include "platform/MainQueue.h"
+#include "platform/StatusItem.h"
 #include "ui/Notices.h"
 
 namespace velmora {
@@ -21,8 +22,8 @@ namespace velmora {
 class SignIn {
   public:
     SignIn(Account& account, Notices& notices, platform::Alerts& alerts,
-           platform::Application& application, platform::MainQueue& mainQueue,
-           std::string authURLString);
+           platform::Application& application, const platform::Tray& tray,
+           platform::MainQueue& mainQueue, std::string authURLString);
 
     void signInAction();
     void handleGetURLWithEvent(const std::optional<std::string>& url);
@@ -39,6 +40,7 @@ class SignIn {
     Notices& notices_;
     platform::Alerts& alerts_;
     platform::Application& application_;
+    const platform::Tray& tray_;
     platform::MainQueue& mainQueue_;
     const std::string authURLString_;
     // Set by a menu sign-in, cleared by the callback it leads to or ten minutes on; the generation

@@ -67,6 +67,10 @@ void HotkeyManager::registrationFinished(std::uint64_t attempt,
         logLine("Carbon hotkey registered successfully (" + shortcutDisplayString() + ").");
         return;
     }
+    if (result.status == platform::BindStatus::BoundByDesktop) {
+        logLine(result.message);
+        return;
+    }
     logLine("Failed to register hotkey: " + std::to_string(statusNumber(result.status)));
     const std::string message =
         result.status == platform::BindStatus::Taken || result.message.empty()

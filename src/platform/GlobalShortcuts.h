@@ -13,6 +13,9 @@ enum class BindStatus {
     Bound,
     Taken,        // another program holds the combination
     Unavailable,  // this session offers no way to bind it
+    // This session binds no shortcut, but the user has bound a key in the desktop's own settings
+    // to the command that does the same; `message` says so, for the log.
+    BoundByDesktop,
 };
 
 struct BindResult {

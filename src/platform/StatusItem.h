@@ -14,7 +14,11 @@ struct MenuItem {
     bool isSeparator = false;
     std::string title;
     std::string keyEquivalent;  // "q": the primary modifier plus Q
+    // Whether the item shows a check mark when `checked` is false too (an on/off setting).
+    bool checkable = false;
     bool checked = false;
+    // A name the desktop may ask for the item by ("sign-in"): its launcher's actions.
+    std::string id;
     std::optional<std::string> representedObject;
     std::vector<MenuItem> submenu;
     std::function<void()> action;
@@ -46,6 +50,9 @@ class Tray {
   public:
     virtual ~Tray() = default;
     virtual std::unique_ptr<StatusItem> createStatusItem() = 0;
+    // Where the user finds the menu now, to name it in a notice: "Velmora's menu in the system
+    // tray", or where there is no tray, "the Velmora window".
+    virtual std::string menuLocation() const = 0;
 };
 
 }  // namespace velmora::platform

@@ -22,6 +22,8 @@ enum class MenuCommand {
     Quit,
     CheckPermissions,
     ResetWritingStyle,
+    ToggleStartAtLogin,
+    ShowSettings,
 };
 
 // The tray icon and its menu. The menu is built afresh from the state it is given; a chosen item
@@ -39,12 +41,13 @@ class StatusMenu {
     void resetStatusIcon();
     // One frame of the processing animation.
     void showProcessingFrame(const std::string& symbol);
-    void rebuildStatusMenu(const std::string& currentWritingStyle, bool signedIn);
+    void rebuildStatusMenu(const std::string& currentWritingStyle, bool signedIn,
+                           bool startsAtLogin);
     // The settings pop-up at the pointer: "Check Permissions" and "Reset Writing Style".
     void showSettings();
 
   private:
-    platform::MenuItem item(std::string title, MenuCommand command) const;
+    platform::MenuItem item(std::string title, MenuCommand command, std::string id = {}) const;
 
     platform::Tray& tray_;
     Perform perform_;

@@ -78,17 +78,40 @@ class FakeAlerts : public platform::Alerts {
     TestMainQueue& queue_;
 };
 
+// The desktop shows every URL opened, unless it has no browser; it says which on a later turn.
 class FakeApplication : public platform::Application {
   public:
+    explicit FakeApplication(TestMainQueue& queue) : queue_(queue) {}
     std::optional<std::string> version() const override { return runningVersion; }
     void terminate() override { ++terminateRequests; }
-    void openURL(const std::string& url) override { opened.push_back(url); }
+    void openURL(const std::string& url, OpenDone done) override {
+        if (hasBrowser) {
+            opened.push_back(url);
+        }
+        queue_.async([done, shown = hasBrowser] {
+            if (done) {
+                done(shown ? platform::OpenResult::Opened : platform::OpenResult::NotOpened);
+            }
+        });
+    }
     void setUrlHandler(UrlHandler handler) override { urlHandler = std::move(handler); }
+    bool startsAtLogin() const override { return atLogin; }
+    std::optional<std::string> setStartsAtLogin(bool on) override {
+        atLogin = loginRefusal ? atLogin : on;
+        return loginRefusal;
+    }
 
     std::optional<std::string> runningVersion = "1.2";
-    std::vector<std::string> opened;
+    bool hasBrowser = true;
+    bool atLogin = false;
+    // Why a change of `atLogin` is refused, when it is.
+    std::optional<std::string> loginRefusal;
+    std::vector<std::string> opened;  // the URLs the desktop showed
     int terminateRequests = 0;
     UrlHandler urlHandler;
+
+  private:
+    TestMainQueue& queue_;
 };
 
 class FakeStatusItem : public platform::StatusItem {
@@ -111,6 +134,7 @@ class FakeStatusItem : public platform::StatusItem {
 class FakeTray : public platform::Tray {
   public:
     std::unique_ptr<platform::StatusItem> createStatusItem() override;
+    std::string menuLocation() const override { return "Velmora's menu in the system tray"; }
     FakeStatusItem* item = nullptr;
 };
 
@@ -295,7 +319,7 @@ class TestPlatform {
     FakeDefaults defaults;
     FakeSecretStore secrets;
     FakeAlerts alerts{queue};
-    FakeApplication application;
+    FakeApplication application{queue};
     FakeTray tray;
     FakeWindows windows{queue};
     FakeDesktop desktop{queue};

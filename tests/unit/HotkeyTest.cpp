@@ -109,6 +109,14 @@ TEST(HotkeyManager, ATakenShortcutWarnsAndASystemNameIsShown) {
               "Could not register global hotkey (Ctrl+Shift+P). Another app might be using it.");
     EXPECT_EQ(h.test.alerts.shown[0].request.style, platform::AlertStyle::Critical);
 
+    // A key of the desktop's own runs the trigger command: the log says so, nothing else.
+    AppHarness desktopKey;
+    desktopKey.test.desktop.bindResult = {BindStatus::BoundByDesktop, "Bound by the desktop.",
+                                          std::nullopt};
+    desktopKey.launch();
+    EXPECT_TRUE(desktopKey.log.contains("Bound by the desktop."));
+    EXPECT_TRUE(desktopKey.test.alerts.shown.empty());
+
     AppHarness portal;
     portal.test.desktop.bindResult = {BindStatus::Bound, "", "Ctrl+Shift+P"};
     portal.launch();

@@ -23,9 +23,11 @@ std::vector<std::string> checkedStyles(const AppHarness& h) {
 TEST(StatusMenu, SignedOutAndSignedInShapesDifferOnlyInTheAccountItem) {
     AppHarness h;
     h.launch();
-    const std::vector<std::string> signedOut = {"Writing Style",        "Edit shortcut", "-",
-                                                "Check for Updates...", "Sign in",       "-",
-                                                "About Velmora",        "Quit Velmora"};
+    const std::vector<std::string> signedOut = {
+        "Writing Style",        "Edit shortcut", "-",
+        "Check for Updates...", "Sign in",       "-",
+        "Start at Login",       "Settings...",   "About Velmora",
+        "Quit Velmora"};
     EXPECT_EQ(h.statusItem().titles(), signedOut);
     EXPECT_EQ(h.statusItem().find("Quit Velmora")->keyEquivalent, "q");
     std::vector<std::string> styles;
@@ -40,6 +42,23 @@ TEST(StatusMenu, SignedOutAndSignedInShapesDifferOnlyInTheAccountItem) {
     withEmptyToken.launchSignedIn("");
     EXPECT_TRUE(withEmptyToken.statusItem().find("Sign out"));
     EXPECT_EQ(withEmptyToken.statusItem().titles().size(), signedOut.size());
+}
+
+// The item shows whether the desktop starts Velmora at login and switches it; a refused change
+// says why and leaves the mark as it was.
+TEST(StatusMenu, StartAtLoginShowsAndSwitchesTheDesktopsSetting) {
+    AppHarness h;
+    h.test.application.atLogin = true;
+    h.launch();
+    EXPECT_TRUE(h.statusItem().find("Start at Login")->checked);
+    h.choose("Start at Login");
+    EXPECT_FALSE(h.test.application.atLogin);
+    EXPECT_FALSE(h.statusItem().find("Start at Login")->checked);
+    h.test.application.loginRefusal = "The autostart folder is read-only.";
+    h.choose("Start at Login");
+    EXPECT_FALSE(h.statusItem().find("Start at Login")->checked);
+    ASSERT_EQ(h.test.alerts.titles(), std::vector<std::string>{"Start at Login Not Changed"});
+    EXPECT_EQ(h.test.alerts.shown[0].request.message, "The autostart folder is read-only.");
 }
 
 TEST(StatusMenu, CheckMarkSitsOnTheExactStyleKeyAndMovesOnChoice) {
@@ -95,12 +114,12 @@ TEST(StatusMenu, CustomPromptStoresTheStyleButMovesTheCheckMarkOnlyOnOk) {
 
 TEST(StatusMenu, QuitAndTheSettingsPopUp) {
     AppHarness h;
-    AppDelegate& app = h.launch();
+    h.launch();
     h.choose("Quit Velmora");
     EXPECT_EQ(h.test.application.terminateRequests, 1);
 
     h.test.defaults.values["customAIInstructions"] = std::string("x");
-    app.showSettings();
+    h.choose("Settings...");
     ASSERT_EQ(h.statusItem().popUps.size(), 1u);
     const auto& popUp = h.statusItem().popUps[0].items;
     ASSERT_EQ(popUp.size(), 2u);

@@ -42,6 +42,13 @@ TEST_F(SignInTest, SignInOpensTheServicePage) {
                                                       "https://api.test/auth/google?platform=mac"});
     expectNotices({});
 
+    h.test.application.hasBrowser = false;
+    h.choose("Sign in");
+    expectNotices({"Open the Sign-In Page"});
+    EXPECT_EQ(h.test.alerts.shown[0].request.message,
+              "Velmora could not open your browser. Open this address in your browser to sign in: "
+              "https://api.test/auth/google?platform=mac");
+
     testing::TestPlatform test;
     testing::LogCapture log;
     MendwellApp app(test.platform, test.hud,
@@ -63,9 +70,9 @@ TEST_F(SignInTest, AcceptedCallbackStoresTheTokenRebuildsTheMenuThenConfirms) {
     h.delegate().signInAction();
     h.log.clear();
     h.test.application.urlHandler(
-        "velmora://auth/callback?state=s1&token=first%2Bpart%20one%3D%2a%2F&x=1&token=second#frag");
-    EXPECT_EQ(account().authToken(), "first+part one=*/");
-    EXPECT_EQ(h.test.secrets.token(), "first+part one=*/");
+        "velmora://auth/callback?state=s1&token=first%2Bpart%20one%3D%2a%2A%2F&x=1&token=second#frag");
+    EXPECT_EQ(account().authToken(), "first+part one=**/");
+    EXPECT_EQ(h.test.secrets.token(), "first+part one=**/");
     EXPECT_TRUE(h.test.alerts.shown.empty()) << "the menu and the notice come on a later turn";
     h.run();
     EXPECT_TRUE(h.statusItem().find("Sign out"));

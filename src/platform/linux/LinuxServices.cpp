@@ -2,8 +2,10 @@
 
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QTimer>
 
 #include "base/Log.h"
+#include "platform/linux/DesktopNotification.h"
 #include "platform/linux/HelperHttpSession.h"
 #include "platform/linux/ProcessHardening.h"
 #include "platform/linux/QtAlerts.h"
@@ -45,28 +47,48 @@ class NoClipboard : public platform::Clipboard {
     std::string explanation_;
 };
 
+// The setting that remembers that the user has a key of the desktop's own for `velmora --trigger`.
+constexpr const char* kTriggerReceivedKey = "TriggerCommandReceived";
+// How long a `velmora --trigger` that started Velmora waits for it to be ready to rewrite. Later
+// than this the user has likely moved on, and a rewrite would surprise.
+constexpr int kStartTriggerWaitMs = 15000;
+
 // Any shortcut backend, plus the `velmora --trigger` command: a key the user binds to it in the
-// desktop's settings acts like the shortcut, whether or not Velmora could bind one itself.
+// desktop's settings acts like the shortcut, whether or not Velmora could bind one itself. Once
+// such a trigger has come, a backend that cannot bind says so only in the log. A trigger that
+// comes before the launch has bound the shortcut (the one that started Velmora) waits for it.
 class CommandTriggeredShortcuts : public platform::GlobalShortcuts {
   public:
     CommandTriggeredShortcuts(std::unique_ptr<platform::GlobalShortcuts> backend,
-                              QtApplication& application)
-        : backend_(std::move(backend)) {
-        application.setTriggerHandler([this] {
-            if (pressed_) {
-                // `pressed` may end the binding that holds it.
-                const Pressed pressed = pressed_;
-                pressed();
-            }
-        });
+                              QtApplication& application, platform::Defaults& defaults)
+        : backend_(std::move(backend)), defaults_(defaults) {
+        application.setTriggerHandler([this] { triggered(); });
+        waitForBinding_.setSingleShot(true);
+        QObject::connect(&waitForBinding_, &QTimer::timeout, &waitForBinding_,
+                         [] { tellTriggerFailed(); });
     }
 
     std::unique_ptr<platform::ShortcutBinding> bind(const platform::Shortcut& shortcut,
                                                     Pressed pressed, Outcome outcome) override {
         const int id = ++lastId_;
         pressed_ = pressed;
-        return std::make_unique<Binding>(
-            *this, id, backend_->bind(shortcut, std::move(pressed), std::move(outcome)));
+        if (waitForBinding_.isActive()) {
+            waitForBinding_.stop();
+            // After the launch that binds has returned.
+            QTimer::singleShot(0, &waitForBinding_, [this] { triggered(); });
+        }
+        auto inner = backend_->bind(
+            shortcut, std::move(pressed),
+            [this, outcome = std::move(outcome)](const platform::BindResult& result) {
+                outcome(result.status == platform::BindStatus::Unavailable &&
+                                defaults_.integerForKey(kTriggerReceivedKey) != 0
+                            ? platform::BindResult{platform::BindStatus::BoundByDesktop,
+                                                   "No global shortcut here; the desktop's own "
+                                                   "key for velmora --trigger starts a rewrite.",
+                                                   std::nullopt}
+                            : result);
+            });
+        return std::make_unique<Binding>(*this, id, std::move(inner));
     }
 
   private:
@@ -87,19 +109,43 @@ class CommandTriggeredShortcuts : public platform::GlobalShortcuts {
         std::unique_ptr<platform::ShortcutBinding> inner_;
     };
 
+    void triggered() {
+        if (defaults_.integerForKey(kTriggerReceivedKey) == 0) {
+            defaults_.setBool(kTriggerReceivedKey, true);
+        }
+        if (pressed_) {
+            // `pressed` may end the binding that holds it.
+            const Pressed pressed = pressed_;
+            pressed();
+        } else if (lastId_ == 0) {
+            waitForBinding_.start(kStartTriggerWaitMs);
+        }
+    }
+
+    static void tellTriggerFailed() {
+        tellUser("Nothing Rewritten",
+                 "Velmora took too long to start, so the text you selected was not rewritten. "
+                 "Press the key again.");
+    }
+
     std::unique_ptr<platform::GlobalShortcuts> backend_;
+    platform::Defaults& defaults_;
     Pressed pressed_;
     int lastId_ = 0;
+    // Runs while a trigger waits for the first binding.
+    QTimer waitForBinding_;
 };
 
-// velmora-https beside the program (a build tree), else where it is installed.
+// velmora-https beside the program (a build tree), else in the libexec folder of the prefix the
+// program is installed in, wherever a package put that prefix.
 std::string httpsHelperPath() {
-    const QString beside =
-        QCoreApplication::applicationDirPath() + QStringLiteral("/velmora-https");
+    const QString programDir = QCoreApplication::applicationDirPath();
+    const QString beside = programDir + QStringLiteral("/velmora-https");
     if (QFileInfo(beside).isExecutable()) {
         return beside.toStdString();
     }
-    return VELMORA_LIBEXEC_DIR "/velmora-https";
+    return (programDir + QStringLiteral("/" VELMORA_LIBEXEC_FROM_BINDIR "/velmora-https"))
+        .toStdString();
 }
 
 // More window classes to treat as terminals: the "TerminalWindowClasses" setting, a
@@ -126,6 +172,8 @@ LinuxServices::LinuxServices()
       windows_(std::make_unique<QtWindows>()),
       http_(std::make_unique<HelperHttpSession>(httpsHelperPath(),
                                                 HelperHttpSession::Limits::standard())) {
+    application_->setReopenHandler([this] { tray_->reopen(); });
+    application_->setActionHandler([this](const std::string& name) { tray_->performAction(name); });
     if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
         useX11();
     } else {
@@ -142,7 +190,7 @@ void LinuxServices::useX11() {
     keystrokes_ = std::make_unique<XTestKeystrokes>(
         connection, x11Clipboard_.get(), TerminalWindows(extraTerminalClasses(*defaults_)));
     shortcuts_ = std::make_unique<CommandTriggeredShortcuts>(std::make_unique<X11GlobalShortcuts>(),
-                                                             *application_);
+                                                             *application_, *defaults_);
     keyNames_ = std::make_unique<X11KeyNames>(connection);
     if (!x11Clipboard_) {
         clipboard_ = std::make_unique<NoClipboard>(
@@ -173,10 +221,10 @@ void LinuxServices::useWayland() {
         keyboardConnection_ ? makeVirtualKeyboardKeystrokes(keyboardConnection_) : nullptr;
     if (!keystrokes_) {
         keyboardConnection_.reset();
-        keystrokes_ = std::make_unique<PortalKeystrokes>();
+        keystrokes_ = std::make_unique<PortalKeystrokes>([this] { return tray_->menuLocation(); });
     }
     shortcuts_ = std::make_unique<CommandTriggeredShortcuts>(
-        std::make_unique<PortalGlobalShortcuts>(), *application_);
+        std::make_unique<PortalGlobalShortcuts>(), *application_, *defaults_);
     keyNames_ = std::make_unique<X11KeyNames>(nullptr);
     const char* clipboardRoute = x11Clipboard_ ? "XWayland" : "data-control";
     logLine(std::string("Wayland session: clipboard through ") +

@@ -9,6 +9,7 @@ namespace velmora::desktop {
 
 class QtApplication;
 class QtMainQueue;
+class QtTray;
 class WaylandConnection;
 class X11Clipboard;
 
@@ -37,7 +38,7 @@ class LinuxServices {
     std::unique_ptr<platform::Defaults> defaults_;
     std::unique_ptr<platform::SecretStore> secrets_;
     std::unique_ptr<platform::Alerts> alerts_;
-    std::unique_ptr<platform::Tray> tray_;
+    std::unique_ptr<QtTray> tray_;
     std::unique_ptr<platform::Windows> windows_;
     std::shared_ptr<WaylandConnection> clipboardConnection_;
     std::shared_ptr<WaylandConnection> keyboardConnection_;

@@ -64,6 +64,8 @@ platform::AlertResponse QtAlerts::runModal(const platform::AlertRequest& request
     box.setText(QStringLiteral("<b>%1</b>").arg(title.toHtmlEscaped()));
     box.setInformativeText(plainToLabelText(request.message));
     box.setIcon(iconFor(request.style));
+    // A notice may carry an address to open by hand.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     std::vector<std::string> titles = request.buttons;
     if (titles.empty()) {

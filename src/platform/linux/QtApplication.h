@@ -13,15 +13,21 @@ class QSocketNotifier;
 
 namespace velmora::desktop {
 
-// The running program, and the one instance of it per user (SingleInstance): the instance serves
-// the socket on which a later `velmora URL` hands over its URL and a later `velmora --trigger` asks
-// it to run the shortcut's action.
+struct InstanceRequest;
+
+// The running program, and the one instance of it per user (SingleInstance). The instance serves
+// the socket on which a later start hands over its request (a URL, the trigger, a launcher's
+// action, or only "show yourself"), and owns the application's name on the session bus, where
+// launchers that activate applications over D-Bus (DBusActivatable) reach it through
+// org.freedesktop.Application: Activate, Open with URLs, ActivateAction.
 class QtApplication : public QObject, public platform::Application {
   public:
     using TriggerHandler = std::function<void()>;
+    using ReopenHandler = std::function<void()>;
+    using ActionHandler = std::function<void(const std::string& name)>;
 
-    // The line a second instance sends for `velmora --trigger`.
-    static constexpr const char* kTriggerLine = "--trigger";
+    // The application's id: its desktop entry's name and its name on the session bus.
+    static constexpr const char* kApplicationId = "app.velmora.Velmora";
 
     explicit QtApplication(platform::MainQueue& queue);
     ~QtApplication() override;
@@ -29,20 +35,36 @@ class QtApplication : public QObject, public platform::Application {
     std::optional<std::string> version() const override;
     // Leaves the event loop; the entry point then runs the shutdown.
     void terminate() override;
-    void openURL(const std::string& url) override;
+    // Runs xdg-open in a session of its own, so the browser it may start outlives Velmora's
+    // terminal. The page counts as shown when the opener succeeds, or is still running a few
+    // seconds on (it keeps a browser it started in its foreground).
+    void openURL(const std::string& url, OpenDone done) override;
     void setUrlHandler(UrlHandler handler) override;
+    bool startsAtLogin() const override;
+    std::optional<std::string> setStartsAtLogin(bool on) override;
 
     // Runs `handler` on the main thread, during event dispatch, for every `velmora --trigger`:
     // for shortcut backends whose desktop runs a command instead of handing over a key press.
     void setTriggerHandler(TriggerHandler handler);
+    // Runs on the main thread, during event dispatch, when the user starts Velmora again.
+    void setReopenHandler(ReopenHandler handler);
+    // Runs on the main queue for a desktop launcher's action.
+    void setActionHandler(ActionHandler handler);
 
-    // Takes in the lines other starts send on `listenFd`, a listening socket the caller owns and
+    // Takes in the requests other starts send on `listenFd`, a listening socket the caller owns and
     // keeps open while this object lives. Connections from other users are refused.
     void listen(int listenFd);
+    // Takes the application's name on the session bus and serves org.freedesktop.Application
+    // there. Only the instance may: the name then leads to it alone.
+    void serveSessionBus();
+    // Performs `request` as if it had come from another start.
+    void perform(const InstanceRequest& request);
     // Queues `url` for the URL handler, as if it had come from another instance.
     void deliverUrl(const std::string& url);
 
   private:
+    class BusAdaptor;
+
     // One connection from another instance: the line it sends, up to its end.
     struct Peer {
         int fd = -1;
@@ -52,7 +74,8 @@ class QtApplication : public QObject, public platform::Application {
 
     void acceptConnections();
     void readPeer(int fd);
-    void handleLine(const QByteArray& line);
+    void reopen();
+    void performAction(const std::string& name);
 
     platform::MainQueue& queue_;
     int listenFd_ = -1;
@@ -60,6 +83,9 @@ class QtApplication : public QObject, public platform::Application {
     std::map<int, Peer> peers_;
     UrlHandler urlHandler_;
     TriggerHandler triggerHandler_;
+    ReopenHandler reopenHandler_;
+    ActionHandler actionHandler_;
+    std::unique_ptr<BusAdaptor> busAdaptor_;
 };
 
 }  // namespace velmora::desktop

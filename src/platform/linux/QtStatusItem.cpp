@@ -4,11 +4,14 @@
 
 #include "base/Log.h"
 #include "platform/linux/QtImages.h"
+#include "platform/linux/QtMenuWindow.h"
 
 namespace velmora::desktop {
 namespace {
 
 constexpr QSize kIconSize(18, 18);
+// Qt says nothing when a tray host starts; asking costs one round trip to the display.
+constexpr int kTrayWatchMs = 2000;
 
 void addItem(QMenu& menu, const platform::MenuItem& item, platform::MainQueue& queue);
 
@@ -54,6 +57,19 @@ void addItem(QMenu& menu, const platform::MenuItem& item, platform::MainQueue& q
                      });
 }
 
+const platform::MenuItem* findItem(const std::vector<platform::MenuItem>& items,
+                                   const std::string& id) {
+    for (const platform::MenuItem& item : items) {
+        if (!item.isSeparator && item.id == id) {
+            return &item;
+        }
+        if (const platform::MenuItem* found = findItem(item.submenu, id)) {
+            return found;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 QMenu* buildMenu(const platform::Menu& menu, platform::MainQueue& queue, QWidget* parent) {
@@ -62,7 +78,8 @@ QMenu* buildMenu(const platform::Menu& menu, platform::MainQueue& queue, QWidget
     return qmenu;
 }
 
-QtStatusItem::QtStatusItem(platform::MainQueue& queue) : queue_(queue) {
+QtStatusItem::QtStatusItem(platform::MainQueue& queue, std::function<void()> ended)
+    : queue_(queue), ended_(std::move(ended)) {
     tray_.setToolTip(QStringLiteral("Velmora"));
     QObject::connect(&tray_, &QSystemTrayIcon::activated, &tray_,
                      [this](QSystemTrayIcon::ActivationReason reason) {
@@ -73,11 +90,16 @@ QtStatusItem::QtStatusItem(platform::MainQueue& queue) : queue_(queue) {
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         logLine("No system tray available; the Velmora icon appears when a tray starts.");
     }
+    trayWatch_.setInterval(kTrayWatchMs);
+    QObject::connect(&trayWatch_, &QTimer::timeout, &trayWatch_, [this] { handOverToTray(); });
 }
 
 QtStatusItem::~QtStatusItem() {
     tray_.hide();
     delete menu_.data();
+    if (ended_) {
+        ended_();
+    }
 }
 
 void QtStatusItem::setImage(const std::string& name, const std::string& description) {
@@ -97,6 +119,44 @@ void QtStatusItem::setMenu(platform::Menu menu) {
     if (old) {
         // The old menu may be the one whose action is running.
         old->deleteLater();
+    }
+    if (window_) {
+        window_->setMenu(menu);
+    }
+    model_ = std::move(menu);
+}
+
+void QtStatusItem::showMenuWindow() {
+    if (!window_) {
+        window_ = std::make_unique<QtMenuWindow>(queue_);
+        window_->setMenu(model_);
+    }
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+    trayWatch_.start();
+}
+
+bool QtStatusItem::chooseItem(const std::string& id) {
+    const platform::MenuItem* item = findItem(model_.items, id);
+    if (item == nullptr) {
+        return false;
+    }
+    if (item->action) {
+        queue_.async(item->action);
+    }
+    return true;
+}
+
+void QtStatusItem::handOverToTray() {
+    if (!window_ || !window_->isVisible()) {
+        trayWatch_.stop();
+        return;
+    }
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        trayWatch_.stop();
+        window_->hide();
+        logLine("A system tray has appeared: Velmora's menu is in the tray now.");
     }
 }
 

@@ -79,7 +79,67 @@ bool writeAll(int fd, const std::string& data) {
     return true;
 }
 
+bool isActionName(std::string_view name) {
+    return !name.empty() && name.size() <= 64 &&
+           name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-") ==
+               std::string_view::npos;
+}
+
+std::string_view trimmed(std::string_view text) {
+    constexpr std::string_view kSpace = " \t\n\v\f\r";
+    const std::size_t first = text.find_first_not_of(kSpace);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
+}
+
 }  // namespace
+
+std::string InstanceRequest::line() const {
+    switch (kind) {
+        case Kind::Reopen:
+            return {};
+        case Kind::Trigger:
+            return std::string(kTriggerArgument);
+        case Kind::Action:
+            return std::string(kActionPrefix) + value;
+        case Kind::Url:
+            break;
+    }
+    return value;
+}
+
+InstanceMessage InstanceMessage::read(std::string_view received, bool ended) {
+    const std::size_t end = received.find('\n');
+    if (end == std::string_view::npos) {
+        // A start that ends without a newline had nothing to say.
+        return {ended || received.size() > InstanceRequest::kMaxBytes, std::nullopt};
+    }
+    if (end > InstanceRequest::kMaxBytes) {
+        return {true, std::nullopt};
+    }
+    const std::string_view line = trimmed(received.substr(0, end));
+    using Kind = InstanceRequest::Kind;
+    if (line.empty()) {
+        return {true, InstanceRequest{Kind::Reopen, {}}};
+    }
+    if (line == InstanceRequest::kTriggerArgument) {
+        return {true, InstanceRequest{Kind::Trigger, {}}};
+    }
+    if (line.starts_with(InstanceRequest::kActionPrefix)) {
+        const std::string_view name = line.substr(InstanceRequest::kActionPrefix.size());
+        if (!isActionName(name)) {
+            return {true, std::nullopt};
+        }
+        return {true, InstanceRequest{Kind::Action, std::string(name)}};
+    }
+    // Any other option is one this release does not know.
+    if (line.front() == '-') {
+        return {true, std::nullopt};
+    }
+    return {true, InstanceRequest{Kind::Url, std::string(line)}};
+}
 
 bool SingleInstance::peerIsThisUser(int fd) {
     ucred peer{};
@@ -135,7 +195,7 @@ std::optional<std::string> SingleInstance::folder() {
     return std::nullopt;
 }
 
-SingleInstance::Start SingleInstance::start(const std::string& line, bool mayBecomeInstance) {
+SingleInstance::Start SingleInstance::start(const std::optional<std::string>& line) {
     const auto folder = SingleInstance::folder();
     if (!folder) {
         logLine("No private folder for the instance socket: Velmora does not start.");
@@ -166,9 +226,6 @@ SingleInstance::Start SingleInstance::start(const std::string& line, bool mayBec
                 break;
         }
         if (locked) {
-            if (!mayBecomeInstance) {
-                return Start::NotRunning;
-            }
             return bindSocket() ? Start::Instance : Start::Failed;
         }
         if (std::chrono::steady_clock::now() >= deadline) {
@@ -179,7 +236,7 @@ SingleInstance::Start SingleInstance::start(const std::string& line, bool mayBec
     }
 }
 
-SingleInstance::HandOver SingleInstance::handOver(const std::string& line) const {
+SingleInstance::HandOver SingleInstance::handOver(const std::optional<std::string>& line) const {
     const auto address = addressFor(socketPath_);
     const int fd = address ? ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
     if (fd < 0) {
@@ -192,7 +249,7 @@ SingleInstance::HandOver SingleInstance::handOver(const std::string& line) const
     if (connected && !peerIsThisUser(fd)) {
         logLine("The instance socket " + socketPath_ + " is another user's: nothing handed over.");
         result = HandOver::Refused;
-    } else if (connected && writeAll(fd, line + "\n")) {
+    } else if (connected && (!line || writeAll(fd, *line + "\n"))) {
         // The instance closes its end once it has the line: this start ends only after that.
         ::shutdown(fd, SHUT_WR);
         pollfd readable{fd, POLLIN, 0};

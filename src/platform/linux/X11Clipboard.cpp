@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -11,6 +12,7 @@
 
 #include "platform/linux/ClipboardFormats.h"
 #include "platform/linux/ServeEventsWhile.h"
+#include "platform/linux/X11FocusedApplication.h"
 #include "platform/linux/X11Selection.h"
 
 namespace velmora::desktop {
@@ -30,6 +32,14 @@ constexpr auto kTargetsTime = 100ms;
 constexpr auto kTextTime = 250ms;
 constexpr auto kSnapshotTime = 800ms;
 constexpr std::size_t kMaxSnapshotBytes = 64 * 1024 * 1024;
+// How often a paste's wait looks for a window the application shows, and whether it is still up.
+constexpr auto kLookInterval = 100ms;
+// An application that asks before pasting reads the text first, to see what it would paste, shows
+// its question within this time, and reads the text again once the user has answered.
+constexpr auto kQuestionGrace = 200ms;
+// A clipboard manager copies what we hold in a few milliseconds, a large image in a second or so;
+// Quit waits no longer than this for one that does not answer.
+constexpr auto kManagerWait = 3s;
 
 // The text in Latin-1, as STRING carries it, or none when it has characters Latin-1 lacks.
 std::optional<std::string> latin1(const std::string& utf8) {
@@ -51,8 +61,7 @@ std::optional<std::string> latin1(const std::string& utf8) {
     return result;
 }
 
-// The text under every name programs ask for it by, held once (twice for Latin-1 text that is
-// not ASCII): an answer may be megabytes long.
+// The text under every name programs ask for it by.
 void addTextFormats(Formats& formats, const SharedBytes& text) {
     const bool ascii = std::all_of(text->begin(), text->end(),
                                    [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -72,13 +81,13 @@ std::string textOf(const SelectionData& data) {
     return textFromFormat(chosenEncoding ? data.type : data.format, data.bytes);
 }
 
-std::optional<std::string> heldText(const Formats& held) {
+SharedBytes heldText(const Formats& held) {
     for (const auto& [format, bytes] : held) {
         if (isTextFormat(format)) {
-            return *bytes;
+            return bytes;
         }
     }
-    return std::nullopt;
+    return nullptr;
 }
 
 // Which formats to read: the plan for what the owner offers, or, for an owner too old to list
@@ -95,10 +104,43 @@ std::optional<FormatPlan> planFor(const X11Selections::Offered& offered) {
 
 }  // namespace
 
+struct X11Clipboard::TakeWatch {
+    std::function<void(platform::PasteTake)> report;
+    SharedBytes text;
+    platform::PasteWait wait;
+    Clock::time_point start = Clock::now();
+    // The application the paste goes to; none when no window has the focus.
+    std::optional<X11FocusedApplication> target;
+    // A window the application shows since the wait began, and when the last one went away.
+    xcb_window_t question = XCB_WINDOW_NONE;
+    std::optional<Clock::time_point> answered;
+    Clock::time_point nextLook = Clock::now();
+    // When the application last had the whole text with no question up.
+    std::optional<Clock::time_point> read;
+
+    Clock::time_point deadline() const {
+        const auto longest = start + wait.whileConfirming;
+        if (question != XCB_WINDOW_NONE) {
+            return longest;
+        }
+        const auto usual = start + wait.patience;
+        return answered ? std::min(longest, std::max(usual, *answered + wait.patience)) : usual;
+    }
+};
+
 X11Clipboard::X11Clipboard() : selections_(X11Selections::connect()) {
     if (!selections_) {
         return;
     }
+    selections_->listen(
+        {[this](XSelection selection, xcb_window_t requestor, const std::string& target) {
+             onDelivered(selection, requestor, target);
+         },
+         [this](XSelection selection) {
+             if (selection == XSelection::Clipboard) {
+                 lostClipboard();
+             }
+         }});
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     thread_ = std::thread([this] { serve(); });
 }
@@ -107,6 +149,7 @@ X11Clipboard::~X11Clipboard() {
     if (!thread_.joinable()) {
         return;
     }
+    handToClipboardManager();
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -131,11 +174,20 @@ void X11Clipboard::serve() {
         for (const auto& job : jobs) {
             job();
         }
+        lookAtTarget();
         selections_->dispatchPending();
         std::array<pollfd, 2> fds{{{selections_->fd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}}};
         // A dropped connection is not watched any more; only jobs and the end wake the thread.
+        // While a paste is awaited, its next look wakes the thread too.
+        int timeout = -1;
+        if (watch_) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(watch_->nextLook - Clock::now());
+            timeout =
+                static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, kLookInterval.count()));
+        }
         ::poll(fds.data() + (selections_->connected() ? 0 : 1), selections_->connected() ? 2 : 1,
-               -1);
+               timeout);
         std::uint64_t count = 0;
         [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
     }
@@ -215,7 +267,10 @@ void X11Clipboard::restore(const platform::ClipboardSnapshot& snapshot) {
     for (const auto& [format, bytes] : snapshot.formats) {
         formats.emplace_back(format, std::make_shared<const std::string>(bytes));
     }
-    onConnectionThread([&] { own(std::move(formats)); });
+    onConnectionThread([&] {
+        own(std::move(formats));
+        putPrimaryBack();
+    });
 }
 
 std::optional<std::string> X11Clipboard::primaryText() {
@@ -224,8 +279,160 @@ std::optional<std::string> X11Clipboard::primaryText() {
     return text;
 }
 
-void X11Clipboard::setPrimaryText(const std::string& text) {
-    onConnectionThread([&] { ownPrimary(text); });
+void X11Clipboard::offerPrimaryForPaste(const std::string& text) {
+    onConnectionThread([&] {
+        if (!primaryBefore_) {
+            primaryBefore_ = PrimaryBefore{readText(XSelection::Primary), {}};
+        }
+        primaryBefore_->offered = text;
+        ownPrimary(text);
+    });
+}
+
+// After a paste through PRIMARY, PRIMARY holds what it held before, unless the user has selected
+// something since. The terminal whose selection it was no longer shows it, but middle-click
+// pastes it as before.
+void X11Clipboard::putPrimaryBack() {
+    if (!primaryBefore_) {
+        return;
+    }
+    const PrimaryBefore before = std::move(*primaryBefore_);
+    primaryBefore_.reset();
+    if (!selections_ || selections_->owner(XSelection::Primary) != X11Selections::Owner::Us ||
+        heldPrimary_ != before.offered) {
+        return;
+    }
+    if (before.text) {
+        ownPrimary(*before.text);
+    } else {
+        heldPrimary_.clear();
+        selections_->clear(XSelection::Primary);
+    }
+}
+
+bool X11Clipboard::focusedApplicationHoldsPrimary() {
+    bool holds = false;
+    onConnectionThread([&] {
+        if (selections_ && selections_->connected()) {
+            auto focused = X11FocusedApplication::now(selections_->connection());
+            holds = focused && focused->holds(XCB_ATOM_PRIMARY);
+        }
+    });
+    return holds;
+}
+
+bool X11Clipboard::handToClipboardManager() {
+    bool handed = false;
+    onConnectionThread([&] {
+        handed = selections_ && selections_->handToClipboardManager(Clock::now() + kManagerWait);
+    });
+    return handed;
+}
+
+void X11Clipboard::whenTextTaken(platform::PasteWait wait, TakeDone done) {
+    const std::uint64_t id = ++*latestWait_;
+    // Told on the main thread, unless a later wait has replaced this one by then.
+    auto report = [id, latest = std::weak_ptr(latestWait_),
+                   done = std::move(done)](platform::PasteTake take) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [id, latest, done, take] {
+                const auto current = latest.lock();
+                if (current && *current == id) {
+                    done(take);
+                }
+            },
+            Qt::QueuedConnection);
+    };
+    onConnectionThread([&] { startWatch(wait, std::move(report)); });
+}
+
+void X11Clipboard::startWatch(platform::PasteWait wait,
+                              std::function<void(platform::PasteTake)> report) {
+    watch_.reset();
+    if (!selections_ || !selections_->connected()) {
+        report(platform::PasteTake::NotTaken);
+        return;
+    }
+    SharedBytes text = heldText(heldClipboard_);
+    if (!text || selections_->owner(XSelection::Clipboard) != X11Selections::Owner::Us) {
+        report(platform::PasteTake::Replaced);
+        return;
+    }
+    watch_ = std::make_unique<TakeWatch>();
+    watch_->report = std::move(report);
+    watch_->text = std::move(text);
+    watch_->wait = wait;
+    watch_->target = X11FocusedApplication::now(selections_->connection());
+}
+
+void X11Clipboard::onDelivered(XSelection selection, std::uint32_t requestor,
+                               const std::string& target) {
+    if (!watch_ || !isTextFormat(target)) {
+        return;
+    }
+    // A terminal that pastes PRIMARY takes the text from there.
+    const bool offered = selection == XSelection::Clipboard || heldPrimary_ == *watch_->text;
+    if (watch_->question != XCB_WINDOW_NONE && !watch_->target->shows(watch_->question)) {
+        watch_->question = XCB_WINDOW_NONE;
+        watch_->answered = Clock::now();
+    }
+    // A read while the application's question is up is not yet the paste.
+    if (!offered || watch_->question != XCB_WINDOW_NONE) {
+        return;
+    }
+    if (!watch_->target) {
+        endWatch(platform::PasteTake::Taken);
+    } else if (watch_->target->owns(requestor)) {
+        // Taken unless a question follows.
+        watch_->read = Clock::now();
+        watch_->nextLook = *watch_->read + kQuestionGrace;
+    }
+}
+
+void X11Clipboard::lookAtTarget() {
+    if (!watch_) {
+        return;
+    }
+    const auto now = Clock::now();
+    const bool due = now >= watch_->nextLook;
+    if (due) {
+        watch_->nextLook = now + kLookInterval;
+    }
+    if (due && watch_->target) {
+        if (watch_->question == XCB_WINDOW_NONE) {
+            watch_->question = watch_->target->newWindow();
+        } else if (!watch_->target->shows(watch_->question)) {
+            watch_->question = XCB_WINDOW_NONE;
+            watch_->answered = now;
+        }
+    }
+    if (watch_->question != XCB_WINDOW_NONE) {
+        watch_->read.reset();
+    }
+    if (watch_->read && now >= *watch_->read + kQuestionGrace) {
+        endWatch(platform::PasteTake::Taken);
+    } else if (!watch_->read && now >= watch_->deadline()) {
+        endWatch(platform::PasteTake::NotTaken);
+    }
+}
+
+// Some terminals answer a paste they asked the user about by putting the text on the clipboard
+// themselves and pasting from there: the application the paste went to taking the clipboard over
+// has taken the text. Anyone else taking it has replaced it.
+void X11Clipboard::lostClipboard() {
+    if (!watch_) {
+        return;
+    }
+    const xcb_window_t owner = selections_->ownerWindow(XSelection::Clipboard);
+    const bool target = watch_->target && owner != XCB_WINDOW_NONE && watch_->target->owns(owner);
+    endWatch(target ? platform::PasteTake::Taken : platform::PasteTake::Replaced);
+}
+
+void X11Clipboard::endWatch(platform::PasteTake take) {
+    if (const std::unique_ptr<TakeWatch> watch = std::move(watch_)) {
+        watch->report(take);
+    }
 }
 
 platform::ClipboardSnapshot X11Clipboard::takeSnapshot() {
@@ -269,6 +476,7 @@ platform::ClipboardSnapshot X11Clipboard::takeSnapshot() {
 }
 
 void X11Clipboard::own(Formats held) {
+    endWatch(platform::PasteTake::Replaced);
     if (held.empty()) {
         heldClipboard_ = {};
         if (selections_) {
@@ -298,7 +506,13 @@ std::optional<std::string> X11Clipboard::readText(XSelection selection) {
         case X11Selections::Owner::None:
             return std::nullopt;
         case X11Selections::Owner::Us:
-            return selection == XSelection::Clipboard ? heldText(heldClipboard_) : heldPrimary_;
+            if (selection == XSelection::Primary) {
+                return heldPrimary_;
+            }
+            if (const SharedBytes held = heldText(heldClipboard_)) {
+                return *held;
+            }
+            return std::nullopt;
         case X11Selections::Owner::Other:
             break;
     }

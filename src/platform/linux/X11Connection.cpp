@@ -5,7 +5,18 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <mutex>
+
 namespace velmora::desktop {
+namespace {
+
+// Xlib calls this, then the connection's own exit handler, when a connection breaks. Its default
+// ends the process; the exit handler does that for every connection but ours.
+int returnOnLostConnection(Display*) {
+    return 0;
+}
+
+}  // namespace
 
 X11Connection::~X11Connection() {
     if (display_ != nullptr) {
@@ -13,9 +24,23 @@ X11Connection::~X11Connection() {
     }
 }
 
+void X11Connection::onLost(Display*, void* connection) {
+    static_cast<X11Connection*>(connection)->lost_ = true;
+}
+
 Display* X11Connection::display() {
+    if (lost_) {
+        XCloseDisplay(display_);
+        display_ = nullptr;
+        lost_ = false;
+    }
     if (display_ == nullptr && enabled_) {
         display_ = XOpenDisplay(nullptr);
+        if (display_ != nullptr) {
+            static std::once_flag installed;
+            std::call_once(installed, [] { XSetIOErrorHandler(returnOnLostConnection); });
+            XSetIOErrorExitHandler(display_, onLost, this);
+        }
     }
     return display_;
 }

@@ -16,13 +16,20 @@ class X11Connection {
     X11Connection(const X11Connection&) = delete;
     X11Connection& operator=(const X11Connection&) = delete;
 
-    // The display, or nullptr when no X server is reachable.
+    // The display, or nullptr when no X server is reachable. A connection the server dropped is
+    // closed here and opened again.
     Display* display();
     bool hasXTest();
+    // Whether the server dropped the connection (it was shut down or reset). Xlib would end the
+    // process; here the calls made meanwhile do nothing.
+    bool lost() const { return lost_; }
 
   private:
+    static void onLost(Display* display, void* connection);
+
     bool enabled_;
     Display* display_ = nullptr;
+    bool lost_ = false;
 };
 
 // The modifier masks that stand for lock keys (Caps Lock, Num Lock, Scroll Lock) on this server.

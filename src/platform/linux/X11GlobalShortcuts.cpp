@@ -81,7 +81,8 @@ class X11GlobalShortcuts::Binding : public platform::ShortcutBinding {
 
 X11GlobalShortcuts::X11GlobalShortcuts() {
     auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    if (x11 == nullptr) {
+    // Other platforms (offscreen) may offer the interface without a connection behind it.
+    if (x11 == nullptr || x11->connection() == nullptr) {
         return;
     }
     connection_ = x11->connection();

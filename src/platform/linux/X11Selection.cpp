@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <iterator>
 #include <limits>
 
@@ -75,8 +74,9 @@ X11Selections::X11Selections(xcb_connection_t* connection, xcb_window_t window)
     : connection_(connection), window_(window) {
     pieceSize_ = std::min<std::size_t>(
         kMaxPieceBytes, std::size_t{xcb_get_maximum_request_length(connection_)} * 4 - kHeaderRoom);
-    const auto known = atoms({"CLIPBOARD", "TARGETS", "MULTIPLE", "TIMESTAMP", "INCR",
-                              "UTF8_STRING", "TEXT", "_VELMORA_TIMESTAMP"});
+    const auto known =
+        atoms({"CLIPBOARD", "TARGETS", "MULTIPLE", "TIMESTAMP", "INCR", "UTF8_STRING", "TEXT",
+               "_VELMORA_TIMESTAMP", "CLIPBOARD_MANAGER", "SAVE_TARGETS", "_VELMORA_SAVE"});
     clipboard_ = known[0];
     targets_ = known[1];
     multiple_ = known[2];
@@ -85,6 +85,9 @@ X11Selections::X11Selections(xcb_connection_t* connection, xcb_window_t window)
     utf8_ = known[5];
     text_ = known[6];
     stampProperty_ = known[7];
+    manager_ = known[8];
+    saveTargets_ = known[9];
+    saveProperty_ = known[10];
     xcb_flush(connection_);
 }
 
@@ -230,6 +233,10 @@ void X11Selections::handle(const xcb_generic_event_t& event) {
             const auto& clear = reinterpret_cast<const xcb_selection_clear_event_t&>(event);
             if (held_.contains(clear.selection) && currentOwner(clear.selection) != window_) {
                 held_.erase(clear.selection);
+                if (listener_.lost) {
+                    listener_.lost(clear.selection == clipboard_ ? XSelection::Clipboard
+                                                                 : XSelection::Primary);
+                }
             }
             break;
         }
@@ -258,9 +265,8 @@ X11Selections::Offered X11Selections::offered(XSelection selection, Deadline dea
     if (targets.outcome != ReadOutcome::Read) {
         return result;
     }
-    std::vector<xcb_atom_t> list(targets.bytes.size() / sizeof(xcb_atom_t));
-    std::memcpy(list.data(), targets.bytes.data(), list.size() * sizeof(xcb_atom_t));
-    for (std::string& name : names(list)) {
+    for (std::string& name :
+         names(offeredTargets({XCB_ATOM_ATOM, targets.itemBits, targets.bytes}))) {
         if (!name.empty() &&
             std::find(result.formats.begin(), result.formats.end(), name) == result.formats.end()) {
             result.formats.push_back(std::move(name));
@@ -290,11 +296,13 @@ std::vector<X11Selections::SelectionData> X11Selections::read(
     for (std::size_t i = 0; i < formats.size(); ++i) {
         const xcb_atom_t property = readProperties_[nextReadProperty_];
         nextReadProperty_ = (nextReadProperty_ + 1) % readProperties_.size();
-        PendingRead& pending = reads.emplace_back();
-        pending.selection = selectionAtom(selection);
-        pending.target = targets[i];
-        pending.property = property;
-        pending.time = time.value_or(XCB_CURRENT_TIME);
+        PendingRead& pending = reads.emplace_back(PendingRead{selectionAtom(selection),
+                                                              targets[i],
+                                                              property,
+                                                              time.value_or(XCB_CURRENT_TIME),
+                                                              SelectionReply(incr_),
+                                                              false,
+                                                              {}});
         pending.data.format = formats[i];
         if (!time) {
             pending.done = true;
@@ -330,6 +338,10 @@ std::vector<X11Selections::SelectionData> X11Selections::read(
 }
 
 void X11Selections::onSelectionNotify(const xcb_selection_notify_event_t& event) {
+    if (event.requestor == window_ && event.selection == manager_) {
+        saved_ = event.property;
+        return;
+    }
     if (event.requestor != window_ || reads_ == nullptr) {
         return;
     }
@@ -339,7 +351,7 @@ void X11Selections::onSelectionNotify(const xcb_selection_notify_event_t& event)
         return event.time == XCB_CURRENT_TIME || event.time >= pending.time;
     };
     for (PendingRead& pending : *reads_) {
-        if (pending.done || pending.incremental || pending.selection != event.selection ||
+        if (pending.done || pending.reply.incremental() || pending.selection != event.selection ||
             pending.target != event.target || !current(pending)) {
             continue;
         }
@@ -359,7 +371,8 @@ void X11Selections::onPropertyNotify(const xcb_property_notify_event_t& event) {
             stamp_ = event.time;
         } else if (event.state == XCB_PROPERTY_NEW_VALUE && reads_ != nullptr) {
             for (PendingRead& pending : *reads_) {
-                if (!pending.done && pending.incremental && pending.property == event.atom) {
+                if (!pending.done && pending.reply.incremental() &&
+                    pending.property == event.atom) {
                     fetch(pending, event.atom);
                     return;
                 }
@@ -374,16 +387,27 @@ void X11Selections::onPropertyNotify(const xcb_property_notify_event_t& event) {
     const auto transfer = std::find_if(transfers_.begin(), transfers_.end(), [&](const auto& t) {
         return t.requestor == event.window && t.property == event.atom;
     });
-    if (transfer != transfers_.end()) {
-        sendNextPiece(*transfer);
+    if (transfer == transfers_.end()) {
+        return;
     }
+    if (!transfer->ending) {
+        sendNextPiece(*transfer);
+        return;
+    }
+    const Transfer done = *transfer;
+    forgetTransfers(
+        [&](const Transfer& t) {
+            return t.requestor == done.requestor && t.property == done.property;
+        },
+        true);
+    delivered(done.selection, done.requestor, done.target);
 }
 
 // Takes (and deletes, which asks an incremental sender for the next piece) the answer in
 // `property`, within what is left of the batch's size limit.
 void X11Selections::fetch(PendingRead& pending, xcb_atom_t property) {
-    const std::size_t budget = maxReadBytes_ - readBytes_;
-    const auto words = static_cast<std::uint32_t>(std::min<std::size_t>(budget / 4 + 1, 1U << 30));
+    const std::size_t room = maxReadBytes_ - readBytes_;
+    const auto words = static_cast<std::uint32_t>(std::min<std::size_t>(room / 4 + 1, 1U << 30));
     Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
         connection_,
         xcb_get_property(connection_, 1, window_, property, XCB_GET_PROPERTY_TYPE_ANY, 0, words),
@@ -392,46 +416,37 @@ void X11Selections::fetch(PendingRead& pending, xcb_atom_t property) {
         finish(pending, ReadOutcome::Refused);
         return;
     }
-    // No property: an answer that names one it never wrote, or a piece already taken with the
-    // one before it.
-    if (reply->type == XCB_ATOM_NONE) {
-        if (!pending.incremental) {
+    const std::size_t before = pending.reply.size();
+    const auto state = pending.reply.take(
+        {reply->type, reply->format,
+         std::string_view(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                          static_cast<std::size_t>(xcb_get_property_value_length(reply.get()))),
+         reply->bytes_after},
+        room);
+    readBytes_ = readBytes_ - before + pending.reply.size();
+    switch (state) {
+        case SelectionReply::State::Waiting:
+            return;
+        case SelectionReply::State::Read:
+            pending.data.type = names({pending.reply.type()}).front();
+            pending.data.itemBits = pending.reply.format();
+            pending.data.bytes = pending.reply.takeBytes();
+            finish(pending, ReadOutcome::Read);
+            return;
+        case SelectionReply::State::Refused:
             finish(pending, ReadOutcome::Refused);
-        }
-        return;
-    }
-    if (reply->type == incr_ && !pending.incremental) {
-        pending.incremental = true;
-        return;
-    }
-    const auto length = static_cast<std::size_t>(xcb_get_property_value_length(reply.get()));
-    if (reply->bytes_after > 0 || length > budget) {
-        xcb_delete_property(connection_, window_, property);
-        finish(pending, ReadOutcome::TooLarge);
-        return;
-    }
-    if (pending.data.type.empty()) {
-        pending.data.type = names({reply->type}).front();
-    }
-    if (length == 0 && pending.incremental) {
-        finish(pending, ReadOutcome::Read);
-        return;
-    }
-    pending.data.bytes.append(static_cast<const char*>(xcb_get_property_value(reply.get())),
-                              length);
-    readBytes_ += length;
-    if (!pending.incremental) {
-        finish(pending, ReadOutcome::Read);
+            return;
+        case SelectionReply::State::TooLarge:
+            // A value longer than asked for stays where it is: delete it, or the sender waits.
+            xcb_delete_property(connection_, window_, property);
+            finish(pending, ReadOutcome::TooLarge);
+            return;
     }
 }
 
 void X11Selections::finish(PendingRead& pending, ReadOutcome outcome) {
     pending.done = true;
     pending.data.outcome = outcome;
-    if (outcome != ReadOutcome::Read) {
-        readBytes_ -= std::min(readBytes_, pending.data.bytes.size());
-        pending.data.bytes.clear();
-    }
 }
 
 bool X11Selections::own(XSelection selection,
@@ -516,6 +531,28 @@ void X11Selections::clear(XSelection selection) {
     dispatchPending();
 }
 
+bool X11Selections::handToClipboardManager(Deadline deadline) {
+    const auto held = held_.find(clipboard_);
+    if (!connected() || held == held_.end() || currentOwner(manager_) == XCB_WINDOW_NONE) {
+        return false;
+    }
+    // The targets worth keeping: those we hold, not TARGETS and the like.
+    std::vector<xcb_atom_t> targets;
+    for (const Offer& offer : held->second.offers) {
+        targets.push_back(offer.target);
+    }
+    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, saveProperty_, XCB_ATOM_ATOM,
+                        32, static_cast<std::uint32_t>(targets.size()), targets.data());
+    saved_.reset();
+    const std::optional<xcb_timestamp_t> time = serverTime();
+    xcb_convert_selection(connection_, window_, manager_, saveTargets_, saveProperty_,
+                          time.value_or(XCB_CURRENT_TIME));
+    waitUntil([this] { return saved_.has_value(); }, deadline);
+    xcb_delete_property(connection_, window_, saveProperty_);
+    dispatchPending();
+    return saved_.value_or(XCB_ATOM_NONE) != XCB_ATOM_NONE;
+}
+
 void X11Selections::onSelectionRequest(const xcb_selection_request_event_t& request) {
     // Requestors from before ICCCM 2 name no property: the target stands in for it.
     const xcb_atom_t property =
@@ -523,10 +560,12 @@ void X11Selections::onSelectionRequest(const xcb_selection_request_event_t& requ
     bool answered = false;
     const auto held = held_.find(request.selection);
     if (held != held_.end() && request.owner == window_) {
-        answered = request.target == multiple_
-                       ? request.property != XCB_ATOM_NONE &&
-                             answerMultiple(held->second, request.requestor, property)
-                       : answer(held->second, request.requestor, request.target, property);
+        answered =
+            request.target == multiple_
+                ? request.property != XCB_ATOM_NONE &&
+                      answerMultiple(held->second, request.selection, request.requestor, property)
+                : answer(held->second, request.selection, request.requestor, request.target,
+                         property);
     }
     xcb_selection_notify_event_t notify{};
     notify.response_type = XCB_SELECTION_NOTIFY;
@@ -539,8 +578,8 @@ void X11Selections::onSelectionRequest(const xcb_selection_request_event_t& requ
                    reinterpret_cast<const char*>(&notify));
 }
 
-bool X11Selections::answer(const Held& held, xcb_window_t requestor, xcb_atom_t target,
-                           xcb_atom_t property) {
+bool X11Selections::answer(const Held& held, xcb_atom_t selection, xcb_window_t requestor,
+                           xcb_atom_t target, xcb_atom_t property) {
     if (target == targets_) {
         std::vector<xcb_atom_t> list{targets_, timestamp_, multiple_};
         for (const Offer& offer : held.offers) {
@@ -565,6 +604,7 @@ bool X11Selections::answer(const Held& held, xcb_window_t requestor, xcb_atom_t 
     if (offer->bytes->size() <= pieceSize_) {
         xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, requestor, property, offer->type, 8,
                             static_cast<std::uint32_t>(offer->bytes->size()), offer->bytes->data());
+        delivered(selection, requestor, target);
         return true;
     }
     // Too large for one request: announce the size, then a piece whenever the requestor has
@@ -578,11 +618,13 @@ bool X11Selections::answer(const Held& held, xcb_window_t requestor, xcb_atom_t 
     forgetTransfers(
         [&](const Transfer& t) { return t.requestor == requestor && t.property == property; },
         false);
-    transfers_.push_back({requestor, property, offer->type, offer->bytes, 0, Clock::now()});
+    transfers_.push_back(
+        {selection, requestor, target, property, offer->type, offer->bytes, 0, Clock::now()});
     return true;
 }
 
-bool X11Selections::answerMultiple(const Held& held, xcb_window_t requestor, xcb_atom_t property) {
+bool X11Selections::answerMultiple(const Held& held, xcb_atom_t selection, xcb_window_t requestor,
+                                   xcb_atom_t property) {
     constexpr std::uint32_t kMaxPairWords = 4096;
     Reply<xcb_get_property_reply_t> reply(
         xcb_get_property_reply(connection_,
@@ -592,18 +634,19 @@ bool X11Selections::answerMultiple(const Held& held, xcb_window_t requestor, xcb
     if (!reply || reply->format != 32) {
         return false;
     }
-    const auto* values = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
-    std::vector<xcb_atom_t> pairs(
-        values, values + xcb_get_property_value_length(reply.get()) / sizeof(xcb_atom_t));
-    for (std::size_t i = 0; i + 1 < pairs.size(); i += 2) {
-        const bool ok = pairs[i] != multiple_ && pairs[i + 1] != XCB_ATOM_NONE &&
-                        answer(held, requestor, pairs[i], pairs[i + 1]);
-        if (!ok) {
-            pairs[i + 1] = XCB_ATOM_NONE;
-        }
+    const XPropertyValue pairs{
+        reply->type, reply->format,
+        std::string_view(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                         static_cast<std::size_t>(xcb_get_property_value_length(reply.get())))};
+    // Each pair answered, or its property None for a target we could not give.
+    std::vector<xcb_atom_t> answers;
+    for (const auto& [target, into] : requestedPairs(pairs, multiple_)) {
+        const bool ok = into != XCB_ATOM_NONE && answer(held, selection, requestor, target, into);
+        answers.push_back(target);
+        answers.push_back(ok ? into : xcb_atom_t{XCB_ATOM_NONE});
     }
     xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, requestor, property, reply->type, 32,
-                        static_cast<std::uint32_t>(pairs.size()), pairs.data());
+                        static_cast<std::uint32_t>(answers.size()), answers.data());
     return true;
 }
 
@@ -614,13 +657,14 @@ void X11Selections::sendNextPiece(Transfer& transfer) {
                         transfer.bytes->data() + transfer.offset);
     transfer.offset += size;
     transfer.lastActivity = Clock::now();
-    if (size == 0) {
-        const Transfer done = transfer;
-        forgetTransfers(
-            [&](const Transfer& t) {
-                return t.requestor == done.requestor && t.property == done.property;
-            },
-            true);
+    transfer.ending = size == 0;
+}
+
+void X11Selections::delivered(xcb_atom_t selection, xcb_window_t requestor, xcb_atom_t target) {
+    const auto name = namesByAtom_.find(target);
+    if (listener_.delivered && name != namesByAtom_.end()) {
+        listener_.delivered(selection == clipboard_ ? XSelection::Clipboard : XSelection::Primary,
+                            requestor, name->second);
     }
 }
 

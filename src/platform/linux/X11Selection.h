@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/X11SelectionReplies.h"
+
 namespace velmora::desktop {
 
 // The two selections users copy and paste with.
@@ -40,6 +42,8 @@ class X11Selections {
         // The type the owner labelled the bytes with: a target such as TEXT may come as STRING
         // or UTF8_STRING.
         std::string type;
+        // Bits per item (8, 16 or 32), as the owner wrote them.
+        std::uint8_t itemBits = 0;
     };
 
     // Connects to $DISPLAY; nullptr when no X server is reachable.
@@ -50,11 +54,17 @@ class X11Selections {
 
     bool connected() const;
     int fd() const;
+    // For queries of other windows on the same connection.
+    xcb_connection_t* connection() const { return connection_; }
     // Handles every event that has arrived, without waiting.
     void dispatchPending();
 
     enum class Owner { None, Us, Other };
     Owner owner(XSelection selection);
+    // The window that owns the selection now, asked without handling any event.
+    xcb_window_t ownerWindow(XSelection selection) {
+        return currentOwner(selectionAtom(selection));
+    }
 
     struct Offered {
         std::vector<std::string> formats;
@@ -77,6 +87,21 @@ class X11Selections {
     // Leaves the selection without an owner, whoever held it.
     void clear(XSelection selection);
 
+    // What becomes of what we hold, told as it happens, from inside the calls that serve others.
+    struct Listener {
+        // `requestor` has taken the whole of `target`: written into its property, or for a large
+        // answer, every piece taken and the empty piece that ends it too.
+        std::function<void(XSelection, xcb_window_t requestor, const std::string& target)>
+            delivered;
+        // Another program took the selection.
+        std::function<void(XSelection)> lost;
+    };
+    void listen(Listener listener) { listener_ = std::move(listener); }
+
+    // Asks the clipboard manager, when there is one, to keep what we hold on the clipboard once
+    // we are gone (ICCCM's SAVE_TARGETS), serving it while it copies. True once it said it has.
+    bool handToClipboardManager(Deadline deadline);
+
   private:
     struct Offer {
         xcb_atom_t target;
@@ -89,19 +114,23 @@ class X11Selections {
     };
     // Data going to a requestor in increments, one piece per deletion of its property.
     struct Transfer {
+        xcb_atom_t selection;
         xcb_window_t requestor;
+        xcb_atom_t target;
         xcb_atom_t property;
         xcb_atom_t type;
         std::shared_ptr<const std::string> bytes;
         std::size_t offset = 0;
         std::chrono::steady_clock::time_point lastActivity;
+        // The empty piece is out; the transfer ends when the requestor has taken it.
+        bool ending = false;
     };
     struct PendingRead {
         xcb_atom_t selection;
         xcb_atom_t target;
         xcb_atom_t property;
         xcb_timestamp_t time;
-        bool incremental = false;
+        SelectionReply reply;
         bool done = false;
         SelectionData data;
     };
@@ -123,8 +152,11 @@ class X11Selections {
     void finish(PendingRead& read, ReadOutcome outcome);
 
     void onSelectionRequest(const xcb_selection_request_event_t& request);
-    bool answer(const Held& held, xcb_window_t requestor, xcb_atom_t target, xcb_atom_t property);
-    bool answerMultiple(const Held& held, xcb_window_t requestor, xcb_atom_t property);
+    bool answer(const Held& held, xcb_atom_t selection, xcb_window_t requestor, xcb_atom_t target,
+                xcb_atom_t property);
+    bool answerMultiple(const Held& held, xcb_atom_t selection, xcb_window_t requestor,
+                        xcb_atom_t property);
+    void delivered(xcb_atom_t selection, xcb_window_t requestor, xcb_atom_t target);
     void sendNextPiece(Transfer& transfer);
     void forgetTransfers(const std::function<bool(const Transfer&)>& which, bool resetMask);
 
@@ -133,7 +165,8 @@ class X11Selections {
     std::size_t pieceSize_;
     std::unordered_map<std::string, xcb_atom_t> atomsByName_;
     std::unordered_map<xcb_atom_t, std::string> namesByAtom_;
-    xcb_atom_t clipboard_, targets_, multiple_, timestamp_, incr_, utf8_, text_, stampProperty_;
+    xcb_atom_t clipboard_, targets_, multiple_, timestamp_, incr_, utf8_, text_, stampProperty_,
+        manager_, saveTargets_, saveProperty_;
     std::vector<xcb_atom_t> readProperties_;
     std::size_t nextReadProperty_ = 0;
 
@@ -143,6 +176,9 @@ class X11Selections {
     std::size_t readBytes_ = 0;
     std::size_t maxReadBytes_ = 0;
     std::optional<xcb_timestamp_t> stamp_;
+    Listener listener_;
+    // The clipboard manager's answer to SAVE_TARGETS, once it came.
+    std::optional<xcb_atom_t> saved_;
 };
 
 }  // namespace velmora::desktop

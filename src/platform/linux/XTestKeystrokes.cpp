@@ -166,25 +166,28 @@ platform::Capability XTestKeystrokes::permission(bool) {
 
 platform::KeystrokeResult XTestKeystrokes::send(platform::Keystroke keystroke) {
     Display* display = connection_->display();
-    if (display == nullptr) {
+    if (display == nullptr || !connection_->hasXTest()) {
         return platform::KeystrokeResult::failed(permission(false).explanation);
     }
     const bool copy = keystroke == platform::Keystroke::Copy;
-    switch (terminals_.focusedStyle(display)) {
-        case CopyPasteStyle::ControlChords:
-            return press(display,
-                         {copy ? platform::keys::C : platform::keys::V, Modifier::Control});
-        case CopyPasteStyle::ShiftChords:
-            return press(display, {copy ? platform::keys::C : platform::keys::V,
-                                   Modifier::Control | Modifier::Shift});
-        case CopyPasteStyle::PrimarySelection:
-            break;
+    const CopyPasteStyle style = terminals_.focusedStyle(display);
+    if (style == CopyPasteStyle::ControlChords) {
+        return press(display, {copy ? platform::keys::C : platform::keys::V, Modifier::Control});
     }
-    // The terminal's selection is PRIMARY already: copying is taking it to the clipboard, and
-    // pasting is offering the clipboard's text as PRIMARY to Shift+Insert.
     if (clipboard_ == nullptr) {
         return platform::KeystrokeResult::failed("The X11 clipboard is not available.");
     }
+    // A terminal with nothing selected would take its copy keys for something else (Ctrl+C
+    // interrupts its job), and xterm would copy another window's selection.
+    if (copy && !clipboard_->focusedApplicationHoldsPrimary()) {
+        return platform::KeystrokeResult::nothingSelected();
+    }
+    if (style == CopyPasteStyle::ShiftChords) {
+        return press(display, {copy ? platform::keys::C : platform::keys::V,
+                               Modifier::Control | Modifier::Shift});
+    }
+    // The terminal's selection is PRIMARY already: copying is taking it to the clipboard, and
+    // pasting is offering the clipboard's text as PRIMARY to Shift+Insert.
     if (copy) {
         if (const auto text = clipboard_->primaryText()) {
             clipboard_->setText(*text);
@@ -192,7 +195,7 @@ platform::KeystrokeResult XTestKeystrokes::send(platform::Keystroke keystroke) {
         return platform::KeystrokeResult::sent();
     }
     if (const auto text = clipboard_->text()) {
-        clipboard_->setPrimaryText(*text);
+        clipboard_->offerPrimaryForPaste(*text);
     }
     return press(display, {kInsert, Modifier::Shift});
 }
@@ -226,6 +229,10 @@ platform::KeystrokeResult XTestKeystrokes::press(Display* display,
     }
     fake(display, held, true);
     XSync(display, False);
+    if (connection_->lost()) {
+        return platform::KeystrokeResult::failed(
+            "Velmora lost its connection to the X display while typing.");
+    }
     return platform::KeystrokeResult::sent();
 }
 

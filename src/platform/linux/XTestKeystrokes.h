@@ -15,8 +15,10 @@ class X11Connection;
 
 // Keystrokes on X11 through XTEST. The shortcut's own modifiers are usually still held when the
 // keystroke goes out, and a target seeing Ctrl+Shift+C does not copy: held modifiers are lifted
-// for the chord and put back after it. Terminals get their own chords; those whose selection is
-// PRIMARY get the selection moved between PRIMARY and the clipboard.
+// for the chord and put back after it. Terminals get their own chords, and their copy keys only
+// while they have a selection (own PRIMARY); those whose selection is PRIMARY get the selection
+// moved between PRIMARY and the clipboard. Keys fail, rather than the process, when XTEST is
+// missing or the server drops the connection.
 class XTestKeystrokes : public platform::Keystrokes {
   public:
     XTestKeystrokes(std::shared_ptr<X11Connection> connection, X11Clipboard* clipboard,

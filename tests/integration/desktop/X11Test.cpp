@@ -152,6 +152,24 @@ TEST(X11, CopyAndPasteWhileTheUserStillHoldsTheShortcut) {
     EXPECT_FALSE(keyDown(XK_Shift_L));
 }
 
+// Keys fail, and the program goes on, on a server without XTEST and once the server is gone.
+TEST(X11, KeystrokesFailWithoutXTestOrDisplay) {
+    QProcess server;
+    server.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-extension", "XTEST"});
+    ASSERT_TRUE(waitUntil([&] { return server.canReadLine(); }));
+    const QByteArray ours = qgetenv("DISPLAY");
+    qputenv("DISPLAY", ":" + server.readLine().trimmed());
+    auto connection = std::make_shared<X11Connection>();
+    ASSERT_NE(connection->display(), nullptr);
+    qputenv("DISPLAY", ours);
+    XTestKeystrokes keystrokes(connection, nullptr, TerminalWindows({}));
+    const auto failed = platform::KeystrokeResult::Outcome::Failed;
+    EXPECT_EQ(keystrokes.send(platform::Keystroke::Copy).outcome, failed);
+    server.kill();
+    server.waitForFinished();
+    EXPECT_EQ(keystrokes.send(platform::Keystroke::Paste).outcome, failed);
+}
+
 TEST(X11, KeyNamesFollowTheLayout) {
     X11KeyNames names(std::make_shared<X11Connection>());
     const auto name = [&](std::uint16_t position) { return names.keyName({position}); };

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The whole product on one machine: a private X server with a tray host, a session bus with an
 # unlocked keyring, the reference service with a scripted model backend, real applications
-# (a Qt line edit, xterm, a GTK text view) and Velmora itself, driven with real keystrokes.
-# It checks what the user would see: the rewritten text, the clipboard given back, the token kept
-# secret, a running terminal job left alone, no carriage returns from GTK, one rewrite for a held
-# shortcut, no panel over a notice, nothing sent when nothing is selected, and bounded time with an
-# unresponsive or a heavy clipboard owner.
+# (a Qt line edit, xterm, xfce4-terminal, a GTK text view) and Velmora itself, driven with real
+# keystrokes. It checks what the user would see: the rewritten text, the clipboard given back, the
+# token kept secret, a running terminal job left alone, a terminal with nothing selected left alone
+# and its selection given back, a paste confirmation answered late, no carriage returns from GTK,
+# one rewrite for a held shortcut, no panel over a notice, nothing sent when nothing is selected,
+# bounded time with an unresponsive or a heavy clipboard owner, and the clipboard kept by a
+# clipboard manager after Quit.
 #
 # Runs inside tests/support/run-in-session.sh. With E2E_KEEP=DIR the run's logs are copied to DIR.
 # Usage: run-e2e.sh VELMORA SERVICE TARGET_WINDOW CHAT_UPSTREAM MAKE_DEV_CERT CLIPBOARD_OWNER
@@ -122,12 +124,42 @@ xterm -title velmora-e2e-xterm -geometry 80x8+40+320 \
   -e sh -c 'echo "rewrite this terminal line"; exec cat >"$0"' "$work/terminal.txt" &
 pids+=($!)
 wait_for 20 eval '[[ -n "$(visible velmora-e2e-xterm)" ]]' || fail "xterm did not start"
+# With nothing selected in the terminal, another window's selection is not the terminal's.
+printf 'another window' | xclip -selection primary
+focus velmora-e2e-xterm
+xdotool key ctrl+shift+p
+dismiss_notice "No Text Selected"
+[[ $(requests) -eq 1 ]] || fail "another window's selection was rewritten in the terminal"
 xdotool mousemove --window "$(visible velmora-e2e-xterm)" 20 8 click --repeat 3 --delay 80 1
 focus velmora-e2e-xterm
 rewrite
 xdotool key Return
 wait_for 10 eval '[[ "$(cat "$work/terminal.txt")" == "Rewritten: rewrite this terminal line" ]]' ||
   fail "the terminal got '$(cat "$work/terminal.txt")', or its job was interrupted"
+[[ "$(xclip -o -selection primary)" == "rewrite this terminal line" ]] ||
+  fail "PRIMARY was not given back after the terminal's rewrite"
+
+# --- A terminal that asks before pasting a newline, answered a second later --------------------
+xfce4-terminal --disable-server --hide-menubar --hide-toolbar --title velmora-e2e-xfce \
+  --geometry 60x4+40+480 -x sh -c 'printf "confirm\nthis\n"; exec cat >"$0"' "$work/xfce.txt" \
+  >"$work/xfce.log" 2>&1 &
+pids+=($!)
+wait_for 20 eval '[[ -n "$(visible velmora-e2e-xfce)" ]]' || fail "xfce4-terminal did not start"
+xdotool mousemove --window "$(visible velmora-e2e-xfce)" 10 8 click --repeat 3 --delay 80 1 \
+  mousemove --window "$(visible velmora-e2e-xfce)" 30 26 keydown shift click 1 keyup shift
+set_clipboard "before the confirmation"
+focus velmora-e2e-xfce
+# The user reads the question for a second, then answers Paste (the default).
+{ wait_for 30 eval '[[ -n "$(visible "Warning: Potentially Unsafe Paste")" ]]' && sleep 1 &&
+  focus "Warning: Potentially Unsafe Paste" && xdotool key Return; } &
+rewrite
+wait $!
+focus velmora-e2e-xfce
+xdotool key Return
+answer=$'Rewritten: confirm\nthis'
+wait_for 10 eval '[[ "$(cat "$work/xfce.txt")" == "$answer" ]]' ||
+  fail "xfce4-terminal pasted '$(cat "$work/xfce.txt")' after its question"
+wait_for 10 clipboard_is "before the confirmation" || fail "the clipboard was not given back"
 
 # --- A GTK text view: multi-line text goes out and comes back without carriage returns --------
 printf 'line one\nline two' >"$work/gtk.txt"
@@ -173,19 +205,50 @@ dismiss_notice "Processing Cancelled"
 wait_for 10 clipboard_is "kept across the cancel" || fail "the clipboard was not given back after the cancel"
 target_is "SLOW draft" || fail "a cancelled rewrite changed the text"
 
+# --- `velmora --trigger` with no Velmora running starts it, then rewrites once it is ready -------
+kill -TERM "$velmora_pid"
+wait "$velmora_pid" || true
+focus velmora-e2e-target
+xdotool key --clearmodifiers ctrl+a
+xdotool type --delay 20 "started by the trigger"
+xdotool key --clearmodifiers ctrl+a
+# An update host that never answers: its notice would take the focus during the rewrite.
+perl -MIO::Socket::INET -e '$| = 1; my $s = IO::Socket::INET->new(Listen => 1,
+  LocalAddr => "127.0.0.1:0") or die $!; print $s->sockport, "\n"; sleep 300' >"$work/mute.port" &
+pids+=($!)
+wait_for 10 test -s "$work/mute.port" || fail "the mute update host did not start"
+VELMORA_DOWNLOAD_HOST=127.0.0.1:$(cat "$work/mute.port") "$velmora" --trigger \
+  >>"$work/velmora.log" 2>&1 &
+velmora_pid=$!
+pids+=($velmora_pid)
+wait_for 30 target_is "Rewritten: started by the trigger" ||
+  fail "a trigger with no Velmora running did not rewrite (target holds '$(cat "$work/target.txt")')"
+kill -TERM "$velmora_pid"
+wait "$velmora_pid" || true
+"$velmora" >>"$work/velmora.log" 2>&1 &
+velmora_pid=$!
+pids+=($velmora_pid)
+dismiss_notice "No Updates Available"
+
 # --- A rejected token signs the user out ---------------------------------------------------------
 "$velmora" "velmora://auth/callback?token=revoked-or-unknown" || fail "second instance failed"
 dismiss_notice "Sign in to Velmora with the account from your browser\\?"
 dismiss_notice "Signed In"
+set_clipboard "kept across the quit"
 focus velmora-e2e-target
+xdotool key --clearmodifiers ctrl+a
 xdotool key ctrl+shift+p
 dismiss_notice "Authentication Error"
 [[ -z "$(secret-tool lookup service com.mendwell.authtoken account sessionToken 2>/dev/null || true)" ]] ||
   fail "the rejected token is still stored"
 
-# --- The token never reaches an output line ------------------------------------------------------
+# --- Quit hands the clipboard to a clipboard manager; the token never reaches an output line ------
+"$clipboard_owner" --manager >"$work/manager.log" 2>&1 &
+pids+=($!)
+wait_for 20 grep -q ready "$work/manager.log" || fail "the clipboard manager did not start"
 kill -TERM "$velmora_pid"
 wait_for 10 eval '! kill -0 '"$velmora_pid"' 2>/dev/null' || fail "Velmora did not quit on SIGTERM"
+clipboard_is "kept across the quit" || fail "the clipboard did not outlive Velmora"
 for log in velmora second-instance service; do
   if grep -qF -- "$token" "$work/$log.log"; then fail "the session token appears in $log.log"; fi
 done

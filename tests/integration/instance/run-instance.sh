@@ -2,12 +2,15 @@
 # One Velmora per user, and the session token kept from other local users: a second start hands
 # its URL to the live instance without touching its socket, of two simultaneous starts exactly one
 # stays and gets the other's URL, neither process shows the URL in /proc/PID/cmdline nor may dump
-# core, and a socket folder another user made or can write to is never used.
+# core, and a socket folder another user made or can write to is never used. Where there is no
+# tray (this display has no tray host) the menu is a window, shown at every start. Launchers that
+# use the session bus start Velmora through it and hand over URLs and actions there. Without a
+# display Velmora says so and fails.
 # Runs inside tests/support/run-in-session.sh; the foreign folder's owner is `nobody` when run as
-# root. Usage: run-instance.sh VELMORA
+# root. Usage: run-instance.sh VELMORA SHARE (SHARE: the build's desktop entry and service file)
 set -euo pipefail
 
-velmora=$1
+velmora=$1 share=$2
 work="$HOME/run"
 mkdir -p "$work"
 source "$(dirname "$0")/../e2e/e2e-lib.sh"
@@ -53,6 +56,60 @@ if kill -0 "$a" 2>/dev/null; then winner=a loser=$b; else winner=b loser=$a; fi
 wait "$loser" || fail "the start that lost did not hand over"
 wait_for 30 eval 'received $winner a && received $winner b' || fail "the instance lacks a URL"
 stop "${!winner}"
+
+visible() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1 || true; }
+# Waits for the window titled $1 and closes it with the key $2.
+close_window() {
+  local title=$1 wid=
+  wait_for 30 eval 'wid=$(visible "$title"); [[ -n $wid ]]' || fail "no window titled '$title'"
+  xdotool windowfocus --sync "$wid" 2>/dev/null || true
+  xdotool key "$2"
+  wait_for 10 eval '[[ -z $(visible "$title") ]]' || fail "the window '$title' did not close"
+}
+
+# --- No tray: the menu is a window, shown at start and again at every later start --------------
+"$velmora" >"$work/window.log" 2>&1 &
+pids+=($!) instance=$!
+close_window "Update Failed" Return
+close_window Velmora Escape
+"$velmora" || fail "a second plain start failed"
+wait_for 20 eval '[[ -n $(visible Velmora) ]]' || fail "a second start did not show the menu"
+stop "$instance"
+
+# --- Over the session bus: the bus starts Velmora, and the URL is in no Velmora's arguments ---
+# Registered as the run command registers a build: the entry, the bus's service file, the handler.
+cp -r "$share/." "$XDG_DATA_HOME/"
+printf '[Default Applications]\nx-scheme-handler/velmora=app.velmora.Velmora.desktop\n' \
+  >"$XDG_CONFIG_HOME/mimeapps.list"
+gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus --method \
+  org.freedesktop.DBus.UpdateActivationEnvironment "{'VELMORA_DOWNLOAD_HOST': '127.0.0.1:9'}" >/dev/null
+gio open "velmora://auth/callback?token=$secret" || fail "gio could not open the callback"
+instance=$(pgrep -xf "$velmora") || fail "the bus did not start Velmora"
+pids+=("$instance")
+# No sign-in was started from the menu: Velmora asks, and Escape declines.
+close_window "Sign in to Velmora with the account from your browser\\?" Escape
+for pid in $(pgrep -f "^$velmora"); do
+  ! grep -qF "$secret" "/proc/$pid/cmdline" || fail "a Velmora process shows the URL"
+done
+close_window "Update Failed" Return
+app=(--session --dest app.velmora.Velmora --object-path /app/velmora/Velmora --method)
+gdbus call "${app[@]}" org.freedesktop.Application.Activate {} >/dev/null
+wait_for 20 eval '[[ -n $(visible Velmora) ]]' || fail "Activate did not show the menu"
+entry=$XDG_CONFIG_HOME/autostart/app.velmora.Velmora.desktop
+gdbus call "${app[@]}" org.freedesktop.Application.ActivateAction start-at-login [] {} >/dev/null
+wait_for 10 grep -qxF "Exec=$velmora" "$entry" || fail "Start at Login wrote no entry for $velmora"
+gdbus call "${app[@]}" org.freedesktop.Application.ActivateAction start-at-login [] {} >/dev/null
+wait_for 10 eval '[[ ! -e $entry ]]' || fail "Start at Login left its entry"
+gdbus call "${app[@]}" org.freedesktop.Application.ActivateAction quit [] {} >/dev/null
+wait_for 20 eval '! kill -0 $instance 2>/dev/null' || fail "the launcher's Quit did not end Velmora"
+
+# --- No display at all: a clear message and a failure, never a crash ---------------------------
+for platform in QT_QPA_PLATFORM=offscreen "-u QT_QPA_PLATFORM"; do
+  status=0
+  env -u DISPLAY -u WAYLAND_DISPLAY $platform "$velmora" >"$work/no-display.log" 2>&1 || status=$?
+  ((status == 1)) && grep -qF "neither DISPLAY nor WAYLAND_DISPLAY is set" "$work/no-display.log" ||
+    fail "with no display ($platform): status $status"
+done
 
 # --- A socket folder another user made or may write into is not used ---------------------------
 bad="$shared/velmora-$(id -u)"

@@ -102,13 +102,26 @@ TEST_F(Wayland, TextGoesBothWaysWithOtherClients) {
     EXPECT_NE(types.find("text/plain;charset=utf-8\n"), std::string::npos) << types;
     EXPECT_NE(types.find("UTF8_STRING\n"), std::string::npos) << types;
 
-    // A reader that stops early must not take this process down with SIGPIPE.
-    clipboard->setText(std::string(1 << 20, 'x'));
-    EXPECT_EQ(run("wl-paste --no-newline | head -c 3"), "xxx");
-
     clipboard->clear();
     EXPECT_EQ(clipboard->text(), std::nullopt);
     EXPECT_EQ(run("wl-paste --no-newline 2>/dev/null"), "");
+}
+
+// Taken once a reader has every byte; a reader that stops early takes nothing (and must not take
+// this process down with SIGPIPE), and another client's copy replaces the text.
+TEST_F(Wayland, APasteIsTakenOnceAReaderHasItAll) {
+    ASSERT_TRUE(clipboard);
+    std::optional<platform::PasteTake> take;
+    clipboard->setText(std::string(1 << 20, 'x'));
+    for (const auto& [reader, outcome] :
+         {std::pair{"wl-paste | head -c 3", platform::PasteTake::NotTaken},
+          {"wl-paste | wc -c", platform::PasteTake::Taken},
+          {"wl-copy another >/dev/null 2>&1", platform::PasteTake::Replaced}}) {
+        const auto patience = outcome == platform::PasteTake::NotTaken ? 300ms : 10s;
+        clipboard->whenTextTaken({patience, 10s}, [&](platform::PasteTake t) { take = t; });
+        run(reader);
+        EXPECT_TRUE(pumpUntil([&] { return take == outcome; })) << reader;
+    }
 }
 
 TEST_F(Wayland, SnapshotAndRestoreKeepEveryFormat) {

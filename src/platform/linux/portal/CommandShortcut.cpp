@@ -1,39 +1,30 @@
 #include "platform/linux/portal/CommandShortcut.h"
 
-#include <QCoreApplication>
+#include <cstdlib>
+
+#include "platform/linux/RunningProgram.h"
 
 namespace velmora::desktop {
-namespace {
-
-// The path as a shell reads it: quoted when it holds anything a shell would split or expand.
-std::string shellWord(const std::string& word) {
-    if (word.find_first_not_of(
-            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-+") ==
-        std::string::npos) {
-        return word;
-    }
-    std::string quoted = "'";
-    for (const char c : word) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
-
-std::string runningProgram() {
-    if (QCoreApplication::instance() == nullptr) {
-        return "velmora";
-    }
-    return QCoreApplication::applicationFilePath().toStdString();
-}
-
-}  // namespace
 
 std::string triggerCommandAdvice(std::string program) {
     const std::string command =
-        shellWord(program.empty() ? runningProgram() : program) + " --trigger";
+        shellWord(program.empty() ? runningProgramPath() : program) + " --trigger";
+    const std::string quiet = "Once that key has reached Velmora, it no longer shows this notice.";
+    const char* sway = std::getenv("SWAYSOCK");
+    if (sway != nullptr && sway[0] != '\0') {
+        // Without --no-repeat sway runs the command again for every repeat of a held key, and
+        // the second run cancels the rewrite the first one started.
+        return "To start a rewrite with a key anyway, add this line to your sway configuration "
+               "(~/.config/sway/config) and reload it with Super+Shift+C:\n\n    bindsym "
+               "--no-repeat Ctrl+Shift+p exec " +
+               command +
+               "\n\nwith the keys you want in place of Ctrl+Shift+p. --no-repeat keeps a held key "
+               "from running the command again. " +
+               quiet;
+    }
     return "To start a rewrite with a key anyway, open your desktop's keyboard settings, add a "
            "custom shortcut that runs the command\n\n    " +
-           command + "\n\nand give it the keys you want to use.";
+           command + "\n\nand give it the keys you want to use. " + quiet;
 }
 
 }  // namespace velmora::desktop

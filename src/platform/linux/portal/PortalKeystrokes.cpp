@@ -55,7 +55,8 @@ void storeRestoreToken(const QString& token) {
 
 }  // namespace
 
-PortalKeystrokes::PortalKeystrokes() = default;
+PortalKeystrokes::PortalKeystrokes(std::function<std::string()> menuLocation)
+    : menuLocation_(std::move(menuLocation)) {}
 
 PortalKeystrokes::~PortalKeystrokes() {
     endSession();
@@ -68,6 +69,7 @@ Capability PortalKeystrokes::permission(bool mayAsk) {
         }
         waitForStart();
     }
+    const std::string menu = menuLocation_ ? menuLocation_() : "Velmora's menu";
     switch (state_) {
         case State::Started:
             return Capability::yes();
@@ -79,12 +81,14 @@ Capability PortalKeystrokes::permission(bool mayAsk) {
         case State::Failed:
             return Capability::no(
                 "The desktop did not let Velmora control the keyboard, which it needs to press "
-                "Copy and Paste for you. Choose Check Permissions in Velmora's menu to try again.");
+                "Copy and Paste for you. Choose Check Permissions in " +
+                menu + " to try again.");
         default:
             return Capability::no(
                 "Allow Velmora to control the keyboard when the desktop asks: Velmora presses Copy "
                 "and Paste for you in the application you are writing in. Choose Check "
-                "Permissions in Velmora's menu to be asked again.");
+                "Permissions in " +
+                menu + " to be asked again.");
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -18,7 +19,8 @@ namespace velmora::desktop {
 class PortalKeystrokes : public QObject, public platform::Keystrokes {
     Q_OBJECT
   public:
-    PortalKeystrokes();
+    // `menuLocation` names where the user finds Velmora's menu now.
+    explicit PortalKeystrokes(std::function<std::string()> menuLocation = {});
     ~PortalKeystrokes() override;
 
     platform::Capability permission(bool mayAsk) override;
@@ -41,6 +43,7 @@ class PortalKeystrokes : public QObject, public platform::Keystrokes {
     // The portal's error, or none once the key went out.
     std::optional<std::string> sendKey(int code, bool down);
 
+    std::function<std::string()> menuLocation_;
     State state_ = State::Idle;
     QString session_;
     // Set while permission() waits for the session to start.

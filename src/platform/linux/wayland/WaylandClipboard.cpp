@@ -6,6 +6,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QTimer>
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -72,12 +74,19 @@ Received readAll(int fd, Clock::time_point deadline, std::size_t cap) {
     }
 }
 
+// Runs `job` on the main thread's event loop.
+void onMainThread(std::function<void()> job) {
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(job), Qt::QueuedConnection);
+}
+
 // Writes the bytes for a reader on a thread of its own, so a large paste or a slow reader never
 // holds up the event loop. A reader that closes early makes the write fail; SIGPIPE is blocked on
-// that thread so this cannot end the program.
-void writeDetached(int fd, std::shared_ptr<const std::string> bytes) {
+// that thread so this cannot end the program. `finished` learns, on that thread, whether the
+// reader took every byte.
+void writeDetached(int fd, std::shared_ptr<const std::string> bytes,
+                   std::function<void(bool)> finished) {
     try {
-        std::thread([fd, bytes = std::move(bytes)] {
+        std::thread([fd, bytes = std::move(bytes), finished = std::move(finished)] {
             sigset_t pipeSignal;
             sigemptyset(&pipeSignal);
             sigaddset(&pipeSignal, SIGPIPE);
@@ -97,6 +106,9 @@ void writeDetached(int fd, std::shared_ptr<const std::string> bytes) {
                 written += static_cast<std::size_t>(std::max<ssize_t>(count, 0));
             }
             close(fd);
+            if (finished) {
+                finished(written == bytes->size());
+            }
         }).detach();
     } catch (const std::system_error&) {
         close(fd);
@@ -133,9 +145,10 @@ class WaylandClipboard final : public platform::Clipboard {
     platform::Capability availability() override;
     std::optional<std::string> text() override;
     void setText(const std::string& text) override;
-    void whenTextTaken(platform::PasteWait, TakeDone done) override {
-        done(platform::PasteTake::Taken);
-    }
+    // Taken once a reader that asked for a text format after the call has taken every byte;
+    // data-control does not say who reads, nor what the focused application shows, so the wait is
+    // `patience` alone.
+    void whenTextTaken(platform::PasteWait wait, TakeDone done) override;
     void clear() override;
     platform::ClipboardSnapshot snapshot() override;
     void restore(const platform::ClipboardSnapshot& snapshot) override;
@@ -172,6 +185,7 @@ class WaylandClipboard final : public platform::Clipboard {
     std::vector<std::string> offeredFormats() const;
     Received receive(const std::string& format, Clock::time_point deadline, std::size_t cap);
     void own(Formats formats);
+    void endWait(platform::PasteTake take);
 
     std::shared_ptr<WaylandConnection> connection_;
     zwlr_data_control_manager_v1* manager_;
@@ -182,6 +196,10 @@ class WaylandClipboard final : public platform::Clipboard {
     // Set while Velmora owns the selection: reads are then answered from memory, as the
     // compositor would ask this very thread to write them.
     std::unique_ptr<Source> own_;
+    // The wait for a paste: its outcome goes to `taken`, unless a later wait replaced it.
+    TakeDone taken_;
+    std::shared_ptr<std::uint64_t> latestWait_ = std::make_shared<std::uint64_t>(0);
+    QTimer patience_;
 };
 
 const zwlr_data_control_device_v1_listener WaylandClipboard::deviceListener = {
@@ -222,6 +240,7 @@ const zwlr_data_control_source_v1_listener WaylandClipboard::sourceListener = {
             auto* clipboard = static_cast<WaylandClipboard*>(data);
             if (clipboard->own_ && clipboard->own_->proxy == source) {
                 clipboard->own_.reset();
+                clipboard->endWait(platform::PasteTake::Replaced);
             }
         },
 };
@@ -233,6 +252,9 @@ WaylandClipboard::WaylandClipboard(std::shared_ptr<WaylandConnection> connection
       device_(zwlr_data_control_manager_v1_get_data_device(manager, connection_->seat())) {
     zwlr_data_control_device_v1_add_listener(device_, &deviceListener, this);
     connection_->roundtrip();
+    patience_.setSingleShot(true);
+    QObject::connect(&patience_, &QTimer::timeout,
+                     [this] { endWait(platform::PasteTake::NotTaken); });
 }
 
 WaylandClipboard::~WaylandClipboard() {
@@ -257,15 +279,55 @@ void WaylandClipboard::onSelection(zwlr_data_control_offer_v1* offer) {
 }
 
 void WaylandClipboard::onSend(zwlr_data_control_source_v1* source, const char* format, int fd) {
-    if (own_ && own_->proxy == source) {
-        for (const auto& [name, bytes] : own_->formats) {
-            if (name == format) {
-                writeDetached(fd, bytes);
-                return;
-            }
+    if (!own_ || own_->proxy != source) {
+        close(fd);
+        return;
+    }
+    for (const auto& [name, bytes] : own_->formats) {
+        if (name != format) {
+            continue;
         }
+        std::function<void(bool)> finished;
+        if (taken_ && isTextFormat(name)) {
+            finished = [this, id = *latestWait_, latest = std::weak_ptr(latestWait_)](bool all) {
+                onMainThread([this, id, latest, all] {
+                    const auto current = latest.lock();
+                    if (all && current && *current == id) {
+                        endWait(platform::PasteTake::Taken);
+                    }
+                });
+            };
+        }
+        writeDetached(fd, bytes, std::move(finished));
+        return;
     }
     close(fd);
+}
+
+void WaylandClipboard::whenTextTaken(platform::PasteWait wait, TakeDone done) {
+    ++*latestWait_;
+    taken_ = std::move(done);
+    if (!own_) {
+        endWait(connection_->alive() ? platform::PasteTake::Replaced
+                                     : platform::PasteTake::NotTaken);
+        return;
+    }
+    patience_.start(wait.patience);
+}
+
+void WaylandClipboard::endWait(platform::PasteTake take) {
+    patience_.stop();
+    if (!taken_) {
+        return;
+    }
+    onMainThread(
+        [done = std::move(taken_), take, id = *latestWait_, latest = std::weak_ptr(latestWait_)] {
+            const auto current = latest.lock();
+            if (current && *current == id) {
+                done(take);
+            }
+        });
+    taken_ = nullptr;
 }
 
 platform::Capability WaylandClipboard::availability() {
@@ -373,6 +435,7 @@ platform::ClipboardSnapshot WaylandClipboard::snapshot() {
 }
 
 void WaylandClipboard::own(Formats formats) {
+    endWait(platform::PasteTake::Replaced);
     if (device_ == nullptr || !connection_->alive()) {
         return;
     }
@@ -401,6 +464,7 @@ void WaylandClipboard::clear() {
     if (device_ == nullptr) {
         return;
     }
+    endWait(platform::PasteTake::Replaced);
     zwlr_data_control_device_v1_set_selection(device_, nullptr);
     own_.reset();
     connection_->roundtrip();
