@@ -25,6 +25,9 @@ test_packages=(
   # The service's replica test (which starts its own PostgreSQL, never a system cluster) and
   # HAProxy; nginx for its benchmark.
   postgresql-15 haproxy nginx
+  # KDE Plasma's compositor and portals (the KDE portal is a Qt 5 program), and D-Bus for Python,
+  # which the tests' second keyboard speaks.
+  kwin-wayland xdg-desktop-portal xdg-desktop-portal-kde qtwayland5 python3-dbus python3-gi
 )
 packages=("${run_packages[@]}")
 [[ ${1:-} == --run ]] || packages+=("${test_packages[@]}")

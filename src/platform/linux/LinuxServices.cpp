@@ -22,6 +22,7 @@
 #include "platform/linux/XTestKeystrokes.h"
 #include "platform/linux/portal/PortalGlobalShortcuts.h"
 #include "platform/linux/portal/PortalKeystrokes.h"
+#include "platform/linux/portal/TriggerRepeats.h"
 #include "platform/linux/wayland/WaylandClipboard.h"
 #include "platform/linux/wayland/WaylandConnection.h"
 #include "platform/linux/wayland/WaylandKeystrokes.h"
@@ -60,9 +61,12 @@ constexpr int kStartTriggerWaitMs = 15000;
 class CommandTriggeredShortcuts : public platform::GlobalShortcuts {
   public:
     CommandTriggeredShortcuts(std::unique_ptr<platform::GlobalShortcuts> backend,
-                              QtApplication& application, platform::Defaults& defaults)
-        : backend_(std::move(backend)), defaults_(defaults) {
-        application.setTriggerHandler([this] { triggered(); });
+                              QtApplication& application, platform::Defaults& defaults,
+                              std::chrono::milliseconds letGoWait = {})
+        : backend_(std::move(backend)),
+          defaults_(defaults),
+          repeats_([this] { triggered(); }, letGoWait) {
+        application.setTriggerHandler([this] { repeats_.trigger(); });
         waitForBinding_.setSingleShot(true);
         QObject::connect(&waitForBinding_, &QTimer::timeout, &waitForBinding_,
                          [] { tellTriggerFailed(); });
@@ -131,10 +135,16 @@ class CommandTriggeredShortcuts : public platform::GlobalShortcuts {
     std::unique_ptr<platform::GlobalShortcuts> backend_;
     platform::Defaults& defaults_;
     Pressed pressed_;
+    TriggerRepeats repeats_;
     int lastId_ = 0;
     // Runs while a trigger waits for the first binding.
     QTimer waitForBinding_;
 };
+
+// How long a press of `velmora --trigger` waits for the user to let go of the shortcut's keys
+// (or their repeats to end) where Velmora's keys would meet them: about half a second for a press
+// as people make one, the key held 0.3 s and the modifiers let go just after it.
+constexpr std::chrono::milliseconds kCommandLetGoWait(700);
 
 // velmora-https beside the program (a build tree), else in the libexec folder of the prefix the
 // program is installed in, wherever a package put that prefix.
@@ -223,8 +233,11 @@ void LinuxServices::useWayland() {
         keyboardConnection_.reset();
         keystrokes_ = std::make_unique<PortalKeystrokes>([this] { return tray_->menuLocation(); });
     }
+    // The portal's keyboard shares the desktop's key state with the user's, which may still hold
+    // the shortcut whose command ran: a press waits for its keys to be let go.
     shortcuts_ = std::make_unique<CommandTriggeredShortcuts>(
-        std::make_unique<PortalGlobalShortcuts>(), *application_, *defaults_);
+        std::make_unique<PortalGlobalShortcuts>(), *application_, *defaults_,
+        keyboardConnection_ ? std::chrono::milliseconds(0) : kCommandLetGoWait);
     keyNames_ = std::make_unique<X11KeyNames>(nullptr);
     const char* clipboardRoute = x11Clipboard_ ? "XWayland" : "data-control";
     logLine(std::string("Wayland session: clipboard through ") +

@@ -50,9 +50,6 @@ class FakePortal::Object : public QDBusVirtualObject {
             const QString session = handlePath(call, "session", options, "session_handle_token");
             if (script.createCode == 0) {
                 record.openSessions << session;
-                if (call.interface().endsWith("GlobalShortcuts")) {
-                    record.shortcutSessions << session;
-                }
             }
             // xdg-desktop-portal sends the handle as a string, not as an object path.
             respond(script.createCode, {{"session_handle", session}});
@@ -73,7 +70,15 @@ class FakePortal::Object : public QDBusVirtualObject {
             }
             respond(script.startCode, results);
         } else if (method == "NotifyKeyboardKeycode") {
-            record.keys << qMakePair(args[2].toInt(), args[3].toUInt());
+            const int code = args[2].toInt();
+            const bool down = args[3].toUInt() == 1;
+            if (script.refusesAllKeys) {
+                bus.send(call.createErrorReply(QDBusError::Failed, "Invalid key event"));
+                return true;
+            }
+            if (down || !script.ignoresOthersKeys || fake_.ours_.contains(code)) {
+                fake_.key(code, down);
+            }
             bus.send(call.createReply());
         } else {
             return false;
@@ -105,20 +110,44 @@ FakePortal::~FakePortal() {
     thread_.wait();
 }
 
-FakePortal::Record FakePortal::record() {
+void FakePortal::userHolds(std::chrono::milliseconds letGoAfter) {
     std::lock_guard lock(mutex_);
-    return record_;
+    userLetsGo_ = std::chrono::steady_clock::now() + letGoAfter;
+    count(29, true);
+    count(42, true);
 }
 
-void FakePortal::press(int repeats) {
-    std::lock_guard lock(mutex_);
-    if (record_.shortcutSessions.size() < 2) {
+void FakePortal::key(int code, bool down) {
+    const auto now = std::chrono::steady_clock::now();
+    if (userLetsGo_ && now >= *userLetsGo_) {
+        userLetsGo_.reset();
+        count(29, false);
+        count(42, false);
+    }
+    firstKey_ = firstKey_.value_or(now);
+    if (script_.ignoresOthersKeys && now < *firstKey_ + std::chrono::milliseconds(100)) {
         return;
     }
-    const auto session = QVariant::fromValue(QDBusObjectPath(record_.shortcutSessions.last()));
-    for (int i = 0; i <= repeats + 1; ++i) {
-        bus_.send(QDBusMessage::createSignal(kPath, "org.freedesktop.portal.GlobalShortcuts",
-                                             i <= repeats ? "Activated" : "Deactivated")
-                  << session << QStringLiteral("rewrite") << qulonglong{0} << QVariantMap());
+    down ? void(ours_ << code) : void(ours_.removeOne(code));
+    count(code, down);
+    if (down && (code == 46 || code == 47)) {
+        record_.typed << QString(down_[29] > 0 ? "Ctrl+" : "") + (down_[42] > 0 ? "Shift+" : "") +
+                             (code == 46 ? "C" : "V");
     }
+}
+
+void FakePortal::count(int code, bool down) {
+    down_[code] = std::max(0, down_[code] + (down ? 1 : -1));
+}
+
+FakePortal::Record FakePortal::record() {
+    std::lock_guard lock(mutex_);
+    // By the time anyone looks, the user has let go.
+    if (userLetsGo_) {
+        userLetsGo_ = std::chrono::steady_clock::time_point::min();
+        key(0, false);  // KEY_RESERVED: nothing changes but the user's keys
+    }
+    Record record = record_;
+    record.keysDown = std::count_if(down_.begin(), down_.end(), [](int n) { return n > 0; });
+    return record;
 }

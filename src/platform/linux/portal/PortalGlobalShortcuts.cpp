@@ -1,6 +1,5 @@
 #include "platform/linux/portal/PortalGlobalShortcuts.h"
 
-#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
@@ -9,6 +8,7 @@
 
 #include "base/Log.h"
 #include "platform/linux/portal/CommandShortcut.h"
+#include "platform/linux/portal/PortalReplies.h"
 #include "platform/linux/portal/PortalRequest.h"
 #include "platform/linux/portal/PortalTrigger.h"
 
@@ -25,22 +25,8 @@ const QString kInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcut
 const QString kShortcutId = QStringLiteral("rewrite");
 // Longer than the keyboard's repeat delay: KWin repeats Activated 0.6 s after the press.
 constexpr int kHeldExpiryMs = 1500;
-
-std::optional<std::string> triggerDescription(const QVariantMap& results) {
-    const QVariant value = results.value(QStringLiteral("shortcuts"));
-    if (!value.canConvert<QDBusArgument>()) {
-        return std::nullopt;
-    }
-    const auto shortcuts = qdbus_cast<PortalShortcuts>(value.value<QDBusArgument>());
-    for (const auto& [id, properties] : shortcuts) {
-        const QString description =
-            properties.value(QStringLiteral("trigger_description")).toString();
-        if (id == kShortcutId && !description.isEmpty()) {
-            return description.toStdString();
-        }
-    }
-    return std::nullopt;
-}
+// A press is passed on when the shortcut is let go, or after this while it is still held.
+constexpr int kHoldLimitMs = 3000;
 
 std::string failureReason(const PortalResponse& response) {
     if (response.noPortal()) {
@@ -71,6 +57,9 @@ class PortalGlobalShortcuts::Binding : public QObject, public platform::Shortcut
         heldExpiry_.setSingleShot(true);
         heldExpiry_.setInterval(kHeldExpiryMs);
         connect(&heldExpiry_, &QTimer::timeout, this, [this] { held_ = false; });
+        holdLimit_.setSingleShot(true);
+        holdLimit_.setInterval(kHoldLimitMs);
+        connect(&holdLimit_, &QTimer::timeout, this, &Binding::passOnPress);
         createSession();
     }
 
@@ -83,7 +72,25 @@ class PortalGlobalShortcuts::Binding : public QObject, public platform::Shortcut
         }
         // KWin repeats Activated while the keys are held; a held shortcut is one press.
         heldExpiry_.start();
-        if (std::exchange(held_, true) || !pressed_) {
+        if (std::exchange(held_, true)) {
+            return;
+        }
+        // The rewrite's copy must not meet the user's keys still down: the press waits for them.
+        pressPending_ = true;
+        holdLimit_.start();
+    }
+
+    void onDeactivated(const QDBusMessage& message) {
+        if (isOurs(message)) {
+            held_ = false;
+            heldExpiry_.stop();
+            passOnPress();
+        }
+    }
+
+    void passOnPress() {
+        holdLimit_.stop();
+        if (!std::exchange(pressPending_, false) || !pressed_) {
             return;
         }
         // A copy: the callback may end this binding.
@@ -91,18 +98,9 @@ class PortalGlobalShortcuts::Binding : public QObject, public platform::Shortcut
         pressed();
     }
 
-    void onDeactivated(const QDBusMessage& message) {
-        if (isOurs(message)) {
-            held_ = false;
-            heldExpiry_.stop();
-        }
-    }
-
   private:
     bool isOurs(const QDBusMessage& message) const {
-        const QVariantList args = message.arguments();
-        return args.size() >= 2 && !session_.isEmpty() && pathResult(args[0]) == session_ &&
-               args[1].toString() == kShortcutId;
+        return isShortcutSignal(plainDBusValues(message.arguments()), session_, kShortcutId);
     }
 
     void createSession() {
@@ -111,16 +109,15 @@ class PortalGlobalShortcuts::Binding : public QObject, public platform::Shortcut
         const QVariantMap options{
             {QStringLiteral("session_handle_token"), QStringLiteral("velmora")},
             {QStringLiteral("shortcuts"), QVariant::fromValue(shortcuts())}};
-        PortalRequest::call(
-            this, kInterface, QStringLiteral("CreateSession"), {options},
-            [this](const PortalResponse& response) {
-                if (!response.ok()) {
-                    fail(response);
-                    return;
-                }
-                session_ = pathResult(response.results.value(QStringLiteral("session_handle")));
-                bindShortcut();
-            });
+        PortalRequest::call(this, kInterface, QStringLiteral("CreateSession"), {options},
+                            [this](const PortalResponse& response) {
+                                if (!response.ok()) {
+                                    fail(response);
+                                    return;
+                                }
+                                session_ = sessionHandle(response.results);
+                                bindShortcut();
+                            });
     }
 
     PortalShortcuts shortcuts() const {
@@ -148,7 +145,7 @@ class PortalGlobalShortcuts::Binding : public QObject, public platform::Shortcut
                     createSession();
                     return;
                 }
-                report({BindStatus::Bound, {}, triggerDescription(response.results)});
+                report({BindStatus::Bound, {}, boundTrigger(response.results, kShortcutId)});
             });
     }
 
@@ -173,8 +170,10 @@ class PortalGlobalShortcuts::Binding : public QObject, public platform::Shortcut
     Outcome outcome_;
     QString session_;
     bool held_ = false;
+    bool pressPending_ = false;
     // Lets go of a press whose Deactivated never comes.
     QTimer heldExpiry_;
+    QTimer holdLimit_;
 };
 
 PortalGlobalShortcuts::PortalGlobalShortcuts(std::string program)

@@ -9,7 +9,9 @@ namespace velmora::desktop {
 // System-wide shortcuts through the desktop portal's GlobalShortcuts interface, for Wayland
 // sessions. Each binding is a portal session holding the one "rewrite" shortcut; the outcome
 // arrives later on the main thread, once the portal has answered. Where no portal binds one, the
-// outcome says how to bind a key to `velmora --trigger` instead. Must outlive its bindings.
+// outcome says how to bind a key to `velmora --trigger` instead. A press is passed on when the user
+// lets go of the shortcut (or after a few seconds, while it is still held), so that the rewrite's
+// copy does not meet the user's keys. Must outlive its bindings.
 class PortalGlobalShortcuts : public platform::GlobalShortcuts {
   public:
     // `program` is the path the user's own shortcut must run; by default this program's own.

@@ -15,12 +15,14 @@
 
 #include "base/Log.h"
 #include "platform/Keys.h"
+#include "platform/linux/portal/PortalReplies.h"
 #include "platform/linux/portal/PortalRequest.h"
 
 namespace velmora::desktop {
 namespace {
 
 using platform::Capability;
+using Clock = std::chrono::steady_clock;
 
 const QString kInterface = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
 const QString kRestoreTokenKey = QStringLiteral("RemoteDesktopRestoreToken");
@@ -32,12 +34,23 @@ constexpr uint kFirstVersionWithRestore = 2;
 
 // Key positions are Linux input key codes, which the portal takes as they are.
 constexpr int kKeyLeftCtrl = platform::keys::LeftControl.position;
+// Every modifier key but Control: Shift, Alt and Super, left and right.
+constexpr int kOtherModifierKeys[] = {42, 54, 56, 100, 125, 126};
+// KEY_RESERVED: a key that types nothing and that no layout maps.
+constexpr int kNoKey = 0;
 
 // Long enough for a desktop that starts the session without asking; one that shows a dialog
 // gets its answer later, and the user is told to answer it meanwhile.
 constexpr int kStartWaitMs = 3000;
 constexpr int kKeyCallTimeoutMs = 2000;
 constexpr auto kKeyHold = std::chrono::milliseconds(10);
+// mutter drops the keys a new remote keyboard sends while it sets the keyboard up, which its
+// first key starts: this long after a key that types nothing, the next ones arrive.
+constexpr auto kNewKeyboardSettle = std::chrono::milliseconds(200);
+// Presses come once the shortcut's key is let go (PortalGlobalShortcuts, TriggerRepeats); people
+// let go of its modifiers just after it. The copy gives them this long: no desktop says when they
+// are up, and mutter does not let another keyboard release them.
+constexpr auto kModifiersLetGo = std::chrono::milliseconds(150);
 
 // Velmora's own settings, where the rest of the program keeps its preferences.
 std::unique_ptr<QSettings> openSettings() {
@@ -83,10 +96,26 @@ Capability PortalKeystrokes::permission(bool mayAsk) {
                 "The desktop did not let Velmora control the keyboard, which it needs to press "
                 "Copy and Paste for you. Choose Check Permissions in " +
                 menu + " to try again.");
+        case State::Declined:
+            return Capability::no(
+                "Velmora was not allowed to control the keyboard, which it needs to press Copy "
+                "and Paste for you. Choose Check Permissions in " +
+                menu +
+                " to be asked again. (On GNOME, tick \"Allow remote interaction\" before you "
+                "choose Share.)");
+        case State::Ended:
+            return Capability::no(
+                "The desktop has taken back Velmora's control of the keyboard (on GNOME, \"Stop "
+                "Screen Sharing\" does this), so Velmora cannot press Copy and Paste for you. "
+                "Choose Check Permissions in " +
+                menu + " to allow it again.");
         default:
             return Capability::no(
-                "Allow Velmora to control the keyboard when the desktop asks: Velmora presses Copy "
-                "and Paste for you in the application you are writing in. Choose Check "
+                "Velmora presses Copy and Paste for you in the application you are writing in, "
+                "through the desktop's remote control, which you allow once the desktop asks. "
+                "GNOME asks in a \"Remote desktop\" window: tick \"Allow remote interaction\", "
+                "then choose Share. While Velmora may type, GNOME shows a \"Stop Screen Sharing\" "
+                "button at the top of the screen; choosing it takes the control back. Choose Check "
                 "Permissions in " +
                 menu + " to be asked again.");
     }
@@ -97,6 +126,11 @@ platform::KeystrokeResult PortalKeystrokes::send(platform::Keystroke keystroke) 
         logLine("Remote desktop portal: no session; keystroke not sent.");
         return platform::KeystrokeResult::failed("The desktop's remote control session has ended.");
     }
+    if (keystroke == platform::Keystroke::Copy) {
+        std::this_thread::sleep_for(kModifiersLetGo);
+    }
+    std::this_thread::sleep_until(readyAt_);
+    liftOtherModifiers();
     const int key =
         (keystroke == platform::Keystroke::Copy ? platform::keys::C : platform::keys::V).position;
     std::optional<std::string> error = sendKey(kKeyLeftCtrl, true);
@@ -110,9 +144,22 @@ platform::KeystrokeResult PortalKeystrokes::send(platform::Keystroke keystroke) 
     const auto keyUp = sendKey(key, false);
     const auto controlUp = sendKey(kKeyLeftCtrl, false);
     if (const auto failed = error ? error : keyUp ? keyUp : controlUp) {
+        logLine("Remote desktop portal: key not sent: " + forLog(*failed));
         return platform::KeystrokeResult::failed(*failed);
     }
     return platform::KeystrokeResult::sent();
+}
+
+// The desktop keeps one keyboard state for all its keyboards: a modifier the user still holds
+// would join the chord. KWin lets this keyboard release it (the user's own release then changes
+// nothing); mutter ignores the release of a key this keyboard did not press.
+void PortalKeystrokes::liftOtherModifiers() {
+    for (const int key : kOtherModifierKeys) {
+        if (const auto refused = sendKey(key, false)) {
+            logLine("Remote desktop portal: could not release a modifier: " + forLog(*refused));
+            return;
+        }
+    }
 }
 
 std::optional<std::string> PortalKeystrokes::sendKey(int code, bool down) {
@@ -124,9 +171,7 @@ std::optional<std::string> PortalKeystrokes::sendKey(int code, bool down) {
     const QDBusMessage reply =
         QDBusConnection::sessionBus().call(message, QDBus::Block, kKeyCallTimeoutMs);
     if (reply.type() == QDBusMessage::ErrorMessage) {
-        const std::string error = reply.errorMessage().toStdString();
-        logLine("Remote desktop portal: key not sent: " + forLog(error));
-        return error;
+        return reply.errorMessage().toStdString();
     }
     return std::nullopt;
 }
@@ -154,17 +199,16 @@ void PortalKeystrokes::start() {
 
 void PortalKeystrokes::createSession(uint version) {
     const QVariantMap options{{QStringLiteral("session_handle_token"), PortalRequest::newToken()}};
-    PortalRequest::call(
-        this, kInterface, QStringLiteral("CreateSession"), {options},
-        [this, version](const PortalResponse& response) {
-            if (!response.ok()) {
-                finish(response.noPortal() ? State::NoPortal : State::Failed);
-                return;
-            }
-            session_ = pathResult(response.results.value(QStringLiteral("session_handle")));
-            watchSession(true);
-            selectDevices(version);
-        });
+    PortalRequest::call(this, kInterface, QStringLiteral("CreateSession"), {options},
+                        [this, version](const PortalResponse& response) {
+                            if (!response.ok()) {
+                                finish(response.noPortal() ? State::NoPortal : State::Failed);
+                                return;
+                            }
+                            session_ = sessionHandle(response.results);
+                            watchSession(true);
+                            selectDevices(version);
+                        });
 }
 
 void PortalKeystrokes::selectDevices(uint version) {
@@ -188,23 +232,29 @@ void PortalKeystrokes::selectDevices(uint version) {
 }
 
 void PortalKeystrokes::startSession() {
-    PortalRequest::call(
-        this, kInterface, QStringLiteral("Start"),
-        {QVariant::fromValue(QDBusObjectPath(session_)), QString(), QVariantMap()},
-        [this](const PortalResponse& response) {
-            if (!response.ok()) {
-                finish(response.code == 1 ? State::Declined : State::Failed);
-                return;
-            }
-            const QString token =
-                response.results.value(QStringLiteral("restore_token")).toString();
-            if (!token.isEmpty()) {
-                storeRestoreToken(token);
-            }
-            const uint devices =
-                response.results.value(QStringLiteral("devices"), kKeyboardDevice).toUInt();
-            finish((devices & kKeyboardDevice) != 0 ? State::Started : State::Declined);
-        });
+    PortalRequest::call(this, kInterface, QStringLiteral("Start"),
+                        {QVariant::fromValue(QDBusObjectPath(session_)), QString(), QVariantMap()},
+                        [this](const PortalResponse& response) { started(response); });
+}
+
+void PortalKeystrokes::started(const PortalResponse& response) {
+    if (!response.ok()) {
+        finish(response.code == 1 ? State::Declined : State::Failed);
+        return;
+    }
+    const RemoteDesktopGrant grant = remoteDesktopGrant(response.results);
+    if (!grant.restoreToken.isEmpty()) {
+        storeRestoreToken(grant.restoreToken);
+    }
+    if (!grant.keyboard) {
+        finish(State::Declined);
+        return;
+    }
+    // Sets the desktop's new keyboard up before a key of the user's text depends on it.
+    sendKey(kNoKey, true);
+    sendKey(kNoKey, false);
+    readyAt_ = Clock::now() + kNewKeyboardSettle;
+    finish(State::Started);
 }
 
 void PortalKeystrokes::finish(State state) {
@@ -241,7 +291,7 @@ void PortalKeystrokes::onSessionClosed() {
     watchSession(false);
     logLine("Remote desktop portal: the desktop ended the session.");
     session_.clear();
-    state_ = State::Idle;
+    state_ = State::Ended;
 }
 
 void PortalKeystrokes::waitForStart() {

@@ -1,10 +1,13 @@
 #include "platform/linux/portal/PortalRequest.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusSignature>
+#include <QDBusVariant>
 #include <QRandomGenerator>
 
 namespace velmora::desktop {
@@ -68,7 +71,7 @@ void PortalRequest::listen(const QString& path) {
 }
 
 void PortalRequest::onResponse(uint code, const QVariantMap& results) {
-    finish({code, results, {}});
+    finish({code, plainDBusValue(results).toMap(), {}});
 }
 
 void PortalRequest::finish(const PortalResponse& response) {
@@ -82,11 +85,73 @@ void PortalRequest::finish(const PortalResponse& response) {
     done(response);
 }
 
-QString pathResult(const QVariant& value) {
-    if (value.metaType() == QMetaType::fromType<QDBusObjectPath>()) {
+namespace {
+
+QVariant plainArgument(const QDBusArgument& argument) {
+    switch (argument.currentType()) {
+        case QDBusArgument::ArrayType:
+        case QDBusArgument::StructureType: {
+            const bool array = argument.currentType() == QDBusArgument::ArrayType;
+            array ? argument.beginArray() : argument.beginStructure();
+            QVariantList items;
+            while (!argument.atEnd()) {
+                items << plainDBusValue(argument.asVariant());
+            }
+            array ? argument.endArray() : argument.endStructure();
+            return items;
+        }
+        case QDBusArgument::MapType: {
+            argument.beginMap();
+            QVariantMap map;
+            while (!argument.atEnd()) {
+                argument.beginMapEntry();
+                const QVariant key = plainDBusValue(argument.asVariant());
+                map.insert(key.toString(), plainDBusValue(argument.asVariant()));
+                argument.endMapEntry();
+            }
+            argument.endMap();
+            return map;
+        }
+        default:
+            return plainDBusValue(argument.asVariant());
+    }
+}
+
+}  // namespace
+
+QVariant plainDBusValue(const QVariant& value) {
+    const QMetaType type = value.metaType();
+    if (type == QMetaType::fromType<QDBusArgument>()) {
+        return plainArgument(value.value<QDBusArgument>());
+    }
+    if (type == QMetaType::fromType<QDBusVariant>()) {
+        return plainDBusValue(value.value<QDBusVariant>().variant());
+    }
+    if (type == QMetaType::fromType<QDBusObjectPath>()) {
         return value.value<QDBusObjectPath>().path();
     }
-    return value.toString();
+    if (type == QMetaType::fromType<QDBusSignature>()) {
+        return value.value<QDBusSignature>().signature();
+    }
+    if (type == QMetaType::fromType<QVariantMap>()) {
+        QVariantMap map = value.toMap();
+        for (QVariant& item : map) {
+            item = plainDBusValue(item);
+        }
+        return map;
+    }
+    if (type == QMetaType::fromType<QVariantList>()) {
+        return plainDBusValues(value.toList());
+    }
+    return value;
+}
+
+QVariantList plainDBusValues(const QVariantList& values) {
+    QVariantList plain;
+    for (const QVariant& value : values) {
+        plain << plainDBusValue(value);
+    }
+    return plain;
 }
 
 void closePortalSession(const QString& sessionPath) {

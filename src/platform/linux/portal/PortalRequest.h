@@ -14,7 +14,7 @@ inline constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
 
 // How a portal call ended. `code` is the Request's own answer: 0 done, 1 cancelled by the user,
 // 2 ended otherwise. A call the bus refused (no portal, no such interface) counts as 2 and carries
-// the bus's error text.
+// the bus's error text. The results are plain values (plainDBusValue), read with PortalReplies.h.
 struct PortalResponse {
     uint code = 2;
     QVariantMap results;
@@ -52,8 +52,11 @@ class PortalRequest : public QObject {
     QString path_;
 };
 
-// The object path in a result that portals send either as a path or as a string.
-QString pathResult(const QVariant& value);
+// The value with the bus's own types replaced, at every depth, by plain ones: an object path or a
+// signature by its string, a variant by its value, arrays and structures by lists, dictionaries
+// by maps keyed by their keys' text.
+QVariant plainDBusValue(const QVariant& value);
+QVariantList plainDBusValues(const QVariantList& values);
 
 // Ends a portal session; nothing waits for the answer.
 void closePortalSession(const QString& sessionPath);
