@@ -4,15 +4,22 @@
 # from the request leaving Velmora to the answer arriving (taken from Velmora's log lines, stamped
 # as they arrive). Goal: within 280 ms; the workflow's fixed waits make 220 ms of it. Also prints
 # where the time goes, stage by stage (medians). Runs in a private X server and session with the
-# reference service and its scripted model backend on loopback.
-# Usage: bench/latency.sh [runs, default 10] [build dir, default build]
+# reference service and its scripted model backend on loopback. With --idle, each press comes
+# after that many seconds without a rewrite (70 measures the first rewrite after the HTTPS helper
+# has let its connection go).
+# Usage: bench/latency.sh [--idle SECONDS] [runs, default 10] [build dir, default build]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+idle=0.5
+if [[ ${1:-} == --idle ]]; then
+  idle=$2
+  shift 2
+fi
 runs=${1:-10}
 build=$(realpath "${2:-$root/build}")
 if [[ -z ${VELMORA_BENCH_INNER:-} ]]; then
   export VELMORA_BENCH_INNER=1
-  exec "$root/tests/support/run-in-session.sh" "$0" "$runs" "$build" \
+  exec "$root/tests/support/run-in-session.sh" "$0" --idle "$idle" "$runs" "$build" \
     2> >(grep -v '^dbus-daemon' >&2)
 fi
 
@@ -32,7 +39,7 @@ for ((i = 1; i <= runs; i++)); do
   xdotool key --clearmodifiers ctrl+a
   before=$(cat "$work/target.txt")
   lines=$(wc -l <"$work/velmora.log")
-  sleep 0.5
+  sleep "$idle"
   # Stamped just before xdotool starts (a few ms early); --delay 0 puts the chord's keys down at
   # once, as a hand does, where xdotool's default would add 12 ms after each key.
   press=$EPOCHREALTIME

@@ -41,9 +41,11 @@ ProxyResult resultForReply(platform::HttpReply reply) {
         }
         return failure(ProxyError::Kind::Decode, "[Error: Decoding Simple Response Failed]");
     }
-    // The reply's bytes are of no further use; the answer is all that travels on.
+    // The reply's bytes are of no further use; the answer is all that travels on, trimmed where
+    // it lies.
     reply.body = std::string();
-    std::string text = trimWhitespaceAndNewlines(std::move(decoded->response));
+    std::string text = std::move(decoded->response);
+    trimWhitespaceAndNewlinesInPlace(text);
     logLine("Successfully received AI response (" + std::to_string(characterCount(text)) +
             " chars).");
     // An empty answer pasted would delete the selection: it is a failure like any other.

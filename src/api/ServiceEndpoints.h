@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace velmora {
@@ -26,6 +27,10 @@ struct ServiceEndpoints {
 
     static ServiceEndpoints forHosts(const ServiceHosts& hosts);
 };
+
+// The service answers with at most 8 MiB; anything larger comes from a broken or hostile server and
+// is refused.
+inline constexpr std::size_t kMaxServiceAnswerBytes = 8u * 1024u * 1024u;
 
 // VELMORA_CA_FILE: a PEM file of extra trust anchors for HTTPS, or empty.
 std::string extraCertificateAuthorityFile();

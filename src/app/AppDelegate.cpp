@@ -70,6 +70,9 @@ void AppDelegate::applicationDidFinishLaunching() {
     rebuildStatusMenu();
     r.bridge.checkAccessibilityPermissions(false);
     r.hotkeyManager.registerHotkey();
+    if (const auto problem = platform_.defaults.readProblem()) {
+        showAlert("Settings Cannot Be Read", *problem, platform::AlertStyle::Warning);
+    }
     if (const auto problem = platform_.defaults.storageProblem()) {
         showAlert("Settings Cannot Be Saved", *problem, platform::AlertStyle::Warning);
     }

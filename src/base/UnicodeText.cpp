@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 namespace velmora {
 namespace {
@@ -249,7 +250,10 @@ std::size_t characterCount(std::string_view text) {
     return count;
 }
 
-std::string trimWhitespaceAndNewlines(std::string_view text) {
+namespace {
+
+// Where the text is left once white space and newlines are taken off both ends.
+std::pair<std::size_t, std::size_t> trimmedRange(std::string_view text) {
     const auto* s = reinterpret_cast<const uint8_t*>(text.data());
     const int32_t length = static_cast<int32_t>(text.size());
 
@@ -273,8 +277,20 @@ std::string trimWhitespaceAndNewlines(std::string_view text) {
         }
         end = previous;
     }
-    return std::string(
-        text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start)));
+    return {static_cast<std::size_t>(start), static_cast<std::size_t>(end)};
+}
+
+}  // namespace
+
+std::string trimWhitespaceAndNewlines(std::string_view text) {
+    const auto [start, end] = trimmedRange(text);
+    return std::string(text.substr(start, end - start));
+}
+
+void trimWhitespaceAndNewlinesInPlace(std::string& text) {
+    const auto [start, end] = trimmedRange(text);
+    text.erase(end);
+    text.erase(0, start);
 }
 
 std::string uppercased(std::string_view text) {

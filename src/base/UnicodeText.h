@@ -14,6 +14,8 @@ std::size_t characterCount(std::string_view text);
 
 // Removes Unicode white space and newline characters from both ends.
 std::string trimWhitespaceAndNewlines(std::string_view text);
+// The same in the text's own memory, for a text too large to copy lightly.
+void trimWhitespaceAndNewlinesInPlace(std::string& text);
 
 // Full Unicode upper-casing, locale-independent ("ß" becomes "SS").
 std::string uppercased(std::string_view text);

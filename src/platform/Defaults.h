@@ -19,6 +19,9 @@ class Defaults {
     virtual void removeObject(const std::string& key) = 0;
     // Plain words for the user when changes cannot be saved (an unwritable folder, say).
     virtual std::optional<std::string> storageProblem() const { return std::nullopt; }
+    // Plain words for the user when the stored settings could not be read (a file that is no
+    // settings file, or far too large); the store then runs on defaults and leaves them alone.
+    virtual std::optional<std::string> readProblem() const { return std::nullopt; }
 };
 
 }  // namespace velmora::platform

@@ -56,14 +56,16 @@ std::optional<RepairedSettingsText> repairSettingsText(std::string_view bytes) {
         const std::size_t end = newline == std::string_view::npos ? bytes.size() : newline + 1;
         const std::string_view line = bytes.substr(start, end - start);
         if (auto fixed = repairedLine(line)) {
-            repaired.keys.push_back(keyOf(*fixed));
+            if (repaired.changedLines++ < RepairedSettingsText::kMaxKeys) {
+                repaired.keys.push_back(keyOf(*fixed));
+            }
             repaired.text += *fixed;
         } else {
             repaired.text.append(line);
         }
         start = end;
     }
-    if (repaired.keys.empty()) {
+    if (repaired.changedLines == 0) {
         return std::nullopt;
     }
     return repaired;

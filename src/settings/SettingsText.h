@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,9 +12,14 @@ namespace velmora {
 // what is damaged in it. A byte that is not part of UTF-8 (a file saved by a Latin-1 editor, say)
 // is read as the Latin-1 character it most likely was, and a NUL byte is dropped.
 struct RepairedSettingsText {
+    // The most keys named: a file of thousands of damaged lines needs no more to be recognised.
+    static constexpr std::size_t kMaxKeys = 10;
+
     std::string text;
-    // The keys of the lines that changed, in file order ("" for a line without "=").
+    // The keys of the first lines that changed, in file order ("" for a line without "="), and
+    // how many lines changed in all.
     std::vector<std::string> keys;
+    std::size_t changedLines = 0;
 };
 
 // None when the bytes are already text.

@@ -24,7 +24,7 @@ fi
 # Inputs longer than a target's inputs need only slow it down.
 declare -A max_len=([url]=512 [version]=1024 [unicode]=1024)
 failed=0
-for name in wire url version unicode settings service instance selection offer portal; do
+for name in wire url version unicode settings service instance selection offer portal https_frames; do
   scratch=$build/run/$name
   rm -rf "$scratch"
   mkdir -p "$scratch/corpus"

@@ -11,7 +11,9 @@
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "api/ServiceEndpoints.h"
@@ -20,10 +22,14 @@
 namespace velmora::desktop {
 namespace {
 
-// A guard against a hostile or broken service; no answer of ours comes near it.
-constexpr std::size_t kMaxResponseBodyBytes = 32u * 1024u * 1024u;
-constexpr const char* kBodyTooLargeDescription =
-    "The response body is larger than the 32 MiB limit";
+// The service's own limit: more comes only from a broken or hostile server.
+constexpr std::size_t kMaxResponseBodyBytes = kMaxServiceAnswerBytes;
+constexpr const char* kBodyTooLargeDescription = "The response body is larger than the 8 MiB limit";
+// Room left in front of a body, so that passing it on with a few bytes ahead of it (the helper's
+// frame head) moves it rather than copies it.
+constexpr std::size_t kBodyHeadroom = 64;
+// A warm-up that has not finished by then is given up, and the requests behind it go ahead.
+constexpr long kWarmUpLimitMs = 10 * 1000;
 
 std::optional<std::string> readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -64,6 +70,9 @@ struct Transfer {
     curl_slist* headers = nullptr;
     std::string body;
     bool bodyTooLarge = false;
+    // Only opens a connection for later requests to reuse.
+    bool warmUp = false;
+    bool bodySized = false;
     // Stall detection: the time of the last byte moved either way.
     double stallLimitSeconds = 60.0;
     curl_off_t bytesMoved = 0;
@@ -86,6 +95,22 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* con
     const std::size_t length = size * count;
     if (transfer.cancelled->load()) {
         return CURL_WRITEFUNC_ERROR;
+    }
+    if (transfer.warmUp) {
+        return length;
+    }
+    // The announced size is taken at its word: too large, the reply is refused before it is
+    // read; within the limit, the body is held once, at that size.
+    curl_off_t announced = -1;
+    if (!std::exchange(transfer.bodySized, true) &&
+        curl_easy_getinfo(transfer.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) ==
+            CURLE_OK &&
+        announced > 0) {
+        if (static_cast<std::size_t>(announced) > kMaxResponseBodyBytes) {
+            transfer.bodyTooLarge = true;
+            return CURL_WRITEFUNC_ERROR;
+        }
+        transfer.body.reserve(static_cast<std::size_t>(announced) + kBodyHeadroom);
     }
     if (transfer.body.size() + length > kMaxResponseBodyBytes) {
         transfer.bodyTooLarge = true;
@@ -117,6 +142,14 @@ int onProgress(void* context, curl_off_t, curl_off_t downloaded, curl_off_t, cur
 }
 
 constexpr int kIdleWaitMs = 24 * 60 * 60 * 1000;
+
+// "https://host:port" of a URL: what a connection is kept for.
+std::string_view originOf(std::string_view url) {
+    const std::size_t scheme = url.find("://");
+    const std::size_t path =
+        scheme == std::string_view::npos ? url.size() : url.find('/', scheme + 3);
+    return url.substr(0, path);
+}
 
 std::string stallDescription(double seconds) {
     char text[96];
@@ -176,6 +209,7 @@ class Core {
             curl_multi_remove_handle(multi_, easy);
         }
         active_.clear();
+        waiting_.clear();
     }
 
   private:
@@ -195,6 +229,15 @@ class Core {
             start(std::move(transfer));
         }
         for (std::uint64_t id : cancels) {
+            const auto waiting =
+                std::find_if(waiting_.begin(), waiting_.end(),
+                             [id](const auto& transfer) { return transfer->id == id; });
+            if (waiting != waiting_.end()) {
+                auto transfer = std::move(*waiting);
+                waiting_.erase(waiting);
+                finish(*transfer, CURLE_ABORTED_BY_CALLBACK);
+                continue;
+            }
             auto it = std::find_if(active_.begin(), active_.end(),
                                    [id](const auto& entry) { return entry.second->id == id; });
             if (it == active_.end()) {
@@ -213,6 +256,14 @@ class Core {
             finish(*transfer, CURLE_ABORTED_BY_CALLBACK);
             return;
         }
+        // A request to where a connection is being opened waits for it rather than open one
+        // more beside it; a second warm-up there has nothing to add.
+        if (warmingUp(originOf(transfer->request.url))) {
+            if (!transfer->warmUp) {
+                waiting_.push_back(std::move(transfer));
+            }
+            return;
+        }
         transfer->easy = curl_easy_init();
         if (!transfer->easy) {
             finish(*transfer, CURLE_OUT_OF_MEMORY);
@@ -225,6 +276,12 @@ class Core {
         }
         CURL* easy = transfer->easy;
         active_.emplace(easy, std::move(transfer));
+    }
+
+    bool warmingUp(std::string_view origin) const {
+        return std::any_of(active_.begin(), active_.end(), [origin](const auto& entry) {
+            return entry.second->warmUp && originOf(entry.second->request.url) == origin;
+        });
     }
 
     void configure(Transfer& transfer) {
@@ -265,6 +322,9 @@ class Core {
         curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
         curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
 
+        if (transfer.warmUp) {
+            curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, kWarmUpLimitMs);
+        }
         if (request.method == "POST") {
             curl_easy_setopt(easy, CURLOPT_POST, 1L);
         } else if (request.method == "GET") {
@@ -304,6 +364,13 @@ class Core {
             active_.erase(it);
             curl_multi_remove_handle(multi_, transfer->easy);
             finish(*transfer, code);
+            if (transfer->warmUp) {
+                auto waiting = std::move(waiting_);
+                waiting_.clear();
+                for (auto& next : waiting) {
+                    start(std::move(next));
+                }
+            }
         }
     }
 
@@ -350,6 +417,7 @@ class Core {
 
     // Worker thread only.
     std::map<CURL*, std::unique_ptr<Transfer>> active_;
+    std::vector<std::unique_ptr<Transfer>> waiting_;
 };
 
 class CurlTask : public platform::HttpTask {
@@ -390,6 +458,18 @@ class CurlHttpSession : public platform::HttpSession {
         auto cancelled = transfer->cancelled;
         const std::uint64_t id = core_->submit(std::move(transfer));
         return std::make_unique<CurlTask>(core_, std::move(cancelled), id);
+    }
+
+    // Opens a connection to the URL's server with an OPTIONS request, which leaves it in the
+    // cache for the request to come. (OPTIONS, not HEAD: a server that wrongly sends a body after
+    // its answer to HEAD leaves bytes behind that make the connection useless.)
+    void prepare(const std::string& url) override {
+        auto transfer = std::make_unique<Transfer>();
+        transfer->request.method = "OPTIONS";
+        transfer->request.url = url;
+        transfer->warmUp = true;
+        transfer->completion = [](platform::HttpResult) {};
+        core_->submit(std::move(transfer));
     }
 
   private:

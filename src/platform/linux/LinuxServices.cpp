@@ -180,7 +180,8 @@ LinuxServices::LinuxServices()
       alerts_(std::make_unique<QtAlerts>()),
       tray_(std::make_unique<QtTray>(*mainQueue_)),
       windows_(std::make_unique<QtWindows>()),
-      http_(std::make_unique<HelperHttpSession>(httpsHelperPath(), std::chrono::seconds(60))) {
+      http_(std::make_unique<HelperHttpSession>(httpsHelperPath(),
+                                                HelperHttpSession::Limits::standard())) {
     application_->setReopenHandler([this] { tray_->reopen(); });
     application_->setActionHandler([this](const std::string& name) { tray_->performAction(name); });
     if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {

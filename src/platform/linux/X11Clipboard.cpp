@@ -20,7 +20,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-using Formats = std::vector<std::pair<std::string, std::string>>;
+using SharedBytes = X11Selections::SharedBytes;
+using Formats = std::vector<std::pair<std::string, SharedBytes>>;
 using ReadOutcome = X11Selections::ReadOutcome;
 using SelectionData = X11Selections::SelectionData;
 
@@ -61,12 +62,14 @@ std::optional<std::string> latin1(const std::string& utf8) {
 }
 
 // The text under every name programs ask for it by.
-void addTextFormats(Formats& formats, const std::string& text) {
+void addTextFormats(Formats& formats, const SharedBytes& text) {
+    const bool ascii = std::all_of(text->begin(), text->end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     for (const std::string& name : textFormatsToOffer()) {
-        if (name != "STRING") {
+        if (name != "STRING" || ascii) {
             formats.emplace_back(name, text);
-        } else if (auto bytes = latin1(text)) {
-            formats.emplace_back(name, std::move(*bytes));
+        } else if (auto bytes = latin1(*text)) {
+            formats.emplace_back(name, std::make_shared<const std::string>(std::move(*bytes)));
         }
     }
 }
@@ -78,13 +81,13 @@ std::string textOf(const SelectionData& data) {
     return textFromFormat(chosenEncoding ? data.type : data.format, data.bytes);
 }
 
-std::optional<std::string> heldText(const platform::ClipboardSnapshot& held) {
-    for (const auto& [format, bytes] : held.formats) {
+SharedBytes heldText(const Formats& held) {
+    for (const auto& [format, bytes] : held) {
         if (isTextFormat(format)) {
             return bytes;
         }
     }
-    return std::nullopt;
+    return nullptr;
 }
 
 // Which formats to read: the plan for what the owner offers, or, for an owner too old to list
@@ -103,7 +106,7 @@ std::optional<FormatPlan> planFor(const X11Selections::Offered& offered) {
 
 struct X11Clipboard::TakeWatch {
     std::function<void(platform::PasteTake)> report;
-    std::string text;
+    SharedBytes text;
     platform::PasteWait wait;
     Clock::time_point start = Clock::now();
     // The application the paste goes to; none when no window has the focus.
@@ -244,7 +247,9 @@ std::optional<std::string> X11Clipboard::text() {
 }
 
 void X11Clipboard::setText(const std::string& text) {
-    onConnectionThread([&] { own({{{kTextFormat, text}}, {}}); });
+    onConnectionThread([&] {
+        own(Formats{{kTextFormat, std::make_shared<const std::string>(text)}});
+    });
 }
 
 void X11Clipboard::clear() {
@@ -258,8 +263,12 @@ platform::ClipboardSnapshot X11Clipboard::snapshot() {
 }
 
 void X11Clipboard::restore(const platform::ClipboardSnapshot& snapshot) {
+    Formats formats;
+    for (const auto& [format, bytes] : snapshot.formats) {
+        formats.emplace_back(format, std::make_shared<const std::string>(bytes));
+    }
     onConnectionThread([&] {
-        own(snapshot);
+        own(std::move(formats));
         putPrimaryBack();
     });
 }
@@ -345,14 +354,14 @@ void X11Clipboard::startWatch(platform::PasteWait wait,
         report(platform::PasteTake::NotTaken);
         return;
     }
-    const std::optional<std::string> text = heldText(heldClipboard_);
+    SharedBytes text = heldText(heldClipboard_);
     if (!text || selections_->owner(XSelection::Clipboard) != X11Selections::Owner::Us) {
         report(platform::PasteTake::Replaced);
         return;
     }
     watch_ = std::make_unique<TakeWatch>();
     watch_->report = std::move(report);
-    watch_->text = *text;
+    watch_->text = std::move(text);
     watch_->wait = wait;
     watch_->target = X11FocusedApplication::now(selections_->connection());
 }
@@ -363,7 +372,7 @@ void X11Clipboard::onDelivered(XSelection selection, std::uint32_t requestor,
         return;
     }
     // A terminal that pastes PRIMARY takes the text from there.
-    const bool offered = selection == XSelection::Clipboard || heldPrimary_ == watch_->text;
+    const bool offered = selection == XSelection::Clipboard || heldPrimary_ == *watch_->text;
     if (watch_->question != XCB_WINDOW_NONE && !watch_->target->shows(watch_->question)) {
         watch_->question = XCB_WINDOW_NONE;
         watch_->answered = Clock::now();
@@ -433,8 +442,13 @@ platform::ClipboardSnapshot X11Clipboard::takeSnapshot() {
     switch (selections_->owner(XSelection::Clipboard)) {
         case X11Selections::Owner::None:
             return {};
-        case X11Selections::Owner::Us:
-            return heldClipboard_;
+        case X11Selections::Owner::Us: {
+            platform::ClipboardSnapshot held;
+            for (const auto& [format, bytes] : heldClipboard_) {
+                held.formats.emplace_back(format, *bytes);
+            }
+            return held;
+        }
         case X11Selections::Owner::Other:
             break;
     }
@@ -461,18 +475,18 @@ platform::ClipboardSnapshot X11Clipboard::takeSnapshot() {
     return snapshot;
 }
 
-void X11Clipboard::own(const platform::ClipboardSnapshot& snapshot) {
+void X11Clipboard::own(Formats held) {
     endWatch(platform::PasteTake::Replaced);
-    if (snapshot.empty()) {
+    if (held.empty()) {
         heldClipboard_ = {};
         if (selections_) {
             selections_->clear(XSelection::Clipboard);
         }
         return;
     }
-    heldClipboard_ = {snapshot.formats, {}};
+    heldClipboard_ = std::move(held);
     Formats formats;
-    for (const auto& [format, bytes] : snapshot.formats) {
+    for (const auto& [format, bytes] : heldClipboard_) {
         if (isTextFormat(format)) {
             addTextFormats(formats, bytes);
         } else {
@@ -492,7 +506,13 @@ std::optional<std::string> X11Clipboard::readText(XSelection selection) {
         case X11Selections::Owner::None:
             return std::nullopt;
         case X11Selections::Owner::Us:
-            return selection == XSelection::Clipboard ? heldText(heldClipboard_) : heldPrimary_;
+            if (selection == XSelection::Primary) {
+                return heldPrimary_;
+            }
+            if (const SharedBytes held = heldText(heldClipboard_)) {
+                return *held;
+            }
+            return std::nullopt;
         case X11Selections::Owner::Other:
             break;
     }
@@ -514,7 +534,7 @@ std::optional<std::string> X11Clipboard::readText(XSelection selection) {
 void X11Clipboard::ownPrimary(const std::string& text) {
     heldPrimary_ = text;
     Formats formats;
-    addTextFormats(formats, text);
+    addTextFormats(formats, std::make_shared<const std::string>(text));
     if (!selections_ || !selections_->own(XSelection::Primary, formats)) {
         heldPrimary_.clear();
     }

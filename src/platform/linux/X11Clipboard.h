@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/Clipboard.h"
 
@@ -68,7 +70,9 @@ class X11Clipboard : public platform::Clipboard {
     void serve();
     std::optional<std::string> readText(XSelection selection);
     platform::ClipboardSnapshot takeSnapshot();
-    void own(const platform::ClipboardSnapshot& snapshot);
+    // What is offered under each format; the bytes are shared with the offers.
+    using Formats = std::vector<std::pair<std::string, std::shared_ptr<const std::string>>>;
+    void own(Formats held);
     void ownPrimary(const std::string& text);
     void putPrimaryBack();
 
@@ -82,7 +86,7 @@ class X11Clipboard : public platform::Clipboard {
     std::unique_ptr<X11Selections> selections_;
     // What Velmora offers while it owns each selection; reads then answer from it. Touched on the
     // connection's thread only.
-    platform::ClipboardSnapshot heldClipboard_;
+    Formats heldClipboard_;
     std::string heldPrimary_;
     // What PRIMARY held before a paste took it, and what the paste offered.
     struct PrimaryBefore {

@@ -450,7 +450,7 @@ void X11Selections::finish(PendingRead& pending, ReadOutcome outcome) {
 }
 
 bool X11Selections::own(XSelection selection,
-                        const std::vector<std::pair<std::string, std::string>>& formats) {
+                        const std::vector<std::pair<std::string, SharedBytes>>& formats) {
     if (!connected()) {
         return false;
     }
@@ -468,8 +468,8 @@ bool X11Selections::own(XSelection selection,
             continue;
         }
         // TEXT names no encoding of its own; ours is UTF-8.
-        held.offers.push_back({targets[i], targets[i] == text_ ? utf8_ : targets[i],
-                               std::make_shared<const std::string>(formats[i].second)});
+        held.offers.push_back(
+            {targets[i], targets[i] == text_ ? utf8_ : targets[i], formats[i].second});
     }
     const xcb_window_t previous =
         atom == clipboard_ ? currentOwner(atom) : xcb_window_t{XCB_WINDOW_NONE};

@@ -77,11 +77,13 @@ class X11Selections {
     std::vector<SelectionData> read(XSelection selection, const std::vector<std::string>& formats,
                                     Deadline deadline, std::size_t maxTotalBytes);
 
+    // Bytes offered under one or more formats, held once however many ask for them.
+    using SharedBytes = std::shared_ptr<const std::string>;
     // Offers each (format, bytes) until another program takes the selection. Returns once the
     // server has made us the owner, so that input sent afterwards on any connection reaches
     // programs after the change, and, for the clipboard, once a previous owner that serves it
     // apart from its keys has shown it took in the change; false when the server refused.
-    bool own(XSelection selection, const std::vector<std::pair<std::string, std::string>>& formats);
+    bool own(XSelection selection, const std::vector<std::pair<std::string, SharedBytes>>& formats);
     // Leaves the selection without an owner, whoever held it.
     void clear(XSelection selection);
 

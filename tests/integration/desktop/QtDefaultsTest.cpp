@@ -1,7 +1,9 @@
 // The settings store on real files.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "platform/linux/QtDefaults.h"
@@ -45,6 +47,31 @@ TEST(QtDefaults, AFolderThatTakesNoWritesIsReportedAndChangesStillHold) {
     EXPECT_NE(defaults.storageProblem()->find(home.path().toStdString()), std::string::npos);
     defaults.setString("selectedModel", "m2");
     EXPECT_EQ(defaults.stringForKey("selectedModel"), "m2");
+}
+
+TEST(QtDefaults, AFileThatIsNoSettingsFileIsReportedAndLeftAsItIs) {
+    QTemporaryDir home;
+    const QString fifo = home.path() + QStringLiteral("/fifo.conf");
+    const QString zero = home.path() + QStringLiteral("/zero.conf");
+    const QString large = home.path() + QStringLiteral("/large.conf");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), zero));
+    writeFile(large, "[General]\nk=" + QByteArray(1024 * 1024, '\xE9'));
+    for (const QString& path : {fifo, zero, large}) {
+        QtDefaults defaults(path);
+        ASSERT_TRUE(defaults.readProblem()) << path.toStdString();
+        EXPECT_NE(defaults.readProblem()->find(path.toStdString()), std::string::npos);
+        EXPECT_FALSE(defaults.storageProblem());
+        EXPECT_EQ(defaults.stringForKey("k"), std::nullopt);
+        defaults.setString("selectedModel", "m2");
+        EXPECT_EQ(defaults.stringForKey("selectedModel"), "m2");
+        EXPECT_FALSE(QFile::exists(path + QStringLiteral(".damaged")));
+    }
+    struct stat status {};
+    EXPECT_TRUE(::stat(QFile::encodeName(fifo).constData(), &status) == 0 &&
+                S_ISFIFO(status.st_mode));
+    EXPECT_EQ(QFileInfo(zero).symLinkTarget(), QStringLiteral("/dev/zero"));
+    EXPECT_FALSE(contents(large).contains("selectedModel"));
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // A scripted OpenAI-compatible chat-completions server on loopback for the end-to-end test. It
 // answers "Rewritten: " + the user message (port 0 picks a free one, printed at start), takes its
-// time when the message asks it to, and appends every request body it received to a log file, one
-// per line.
+// time when the message asks it to, answers "SIZE:n" with n bytes of text, and appends every
+// request body it received to a log file, one per line.
 #include <httplib.h>
 
 #include <chrono>
@@ -41,10 +41,14 @@ int main(int argc, char** argv) {
             if (user.find("SLOW") != std::string::npos) {
                 std::this_thread::sleep_for(std::chrono::seconds(5));
             }
+            std::string content = "Rewritten: " + user;
+            if (user.starts_with("SIZE:")) {
+                content.assign(std::stoul(user.substr(5)), 'x');
+            }
             nlohmann::json answer = {
                 {"choices",
                  {{{"index", 0},
-                   {"message", {{"role", "assistant"}, {"content", "Rewritten: " + user}}}}}}};
+                   {"message", {{"role", "assistant"}, {"content", std::move(content)}}}}}}};
             response.set_content(answer.dump(), "application/json");
         });
     const int bound = port == 0 ? server.bind_to_any_port("127.0.0.1")
