@@ -4,21 +4,23 @@
 #include <sys/resource.h>
 
 #include <atomic>
-#include <utility>  // before Asio, which uses std::exchange without it
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+
+// After the standard headers: Asio uses std::exchange without including <utility> itself.
 #include <boost/asio.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
-#include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <mutex>
 #include <nlohmann/json.hpp>
-#include <optional>
-#include <string_view>
-#include <thread>
-#include <unordered_map>
 
 #include "ChatEndpoint.h"
 #include "SecureTokens.h"
@@ -90,8 +92,9 @@ void markSignInPage(Response& res) {
 Response signInForm(int status, const std::string& error = {}) {
     const auto formToken = makeSessionToken();
     Response res = formToken ? makeReply({status, signInPageHtml(*formToken, error), kHtml})
-                             : makeReply({500, "The service could not make a sign-in form. "
-                                               "Please try again."});
+                             : makeReply({500,
+                                          "The service could not make a sign-in form. "
+                                          "Please try again."});
     if (formToken) {
         res.set(http::field::set_cookie, std::string(kFormCookie) + "=" + *formToken +
                                              "; Path=/; Secure; HttpOnly; SameSite=Strict");
@@ -165,7 +168,8 @@ std::optional<HttpReply> unreadableBody(const Request& req) {
     }
     const std::string encoding = header(req, "Transfer-Encoding");
     const std::string length = header(req, "Content-Length");
-    if (lengths + encodings > 1 || (encodings == 1 && strcasecmp(encoding.c_str(), "chunked") != 0) ||
+    if (lengths + encodings > 1 ||
+        (encodings == 1 && strcasecmp(encoding.c_str(), "chunked") != 0) ||
         (!post && (encodings == 1 || (!length.empty() && length != "0")))) {
         return HttpReply{400, "The request body cannot be taken."};
     }
@@ -339,28 +343,26 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // is a client itself, and those bytes were the start of its TLS handshake.
     void readProxyHeader() {
         lowest().expires_after(kHeadTime);
-        asio::async_read(lowest(), asio::buffer(proxy_.data(), 16),
-                         [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                             if (ec) {
-                                 return self->close();
-                             }
-                             static const unsigned char kSignature[12] = {
-                                 0x0D, 0x0A, 0x0D, 0x0A, 0x00, 0x0D,
-                                 0x0A, 0x51, 0x55, 0x49, 0x54, 0x0A};
-                             if (std::memcmp(self->proxy_.data(), kSignature, 12) != 0) {
-                                 return self->admit(16);
-                             }
-                             const std::size_t length = self->proxy_[14] << 8 | self->proxy_[15];
-                             if ((self->proxy_[12] & 0xF0) != 0x20 ||
-                                 length + 16 > self->proxy_.size()) {
-                                 return self->close();
-                             }
-                             asio::async_read(self->lowest(),
-                                              asio::buffer(self->proxy_.data() + 16, length),
-                                              [self](beast::error_code ec, std::size_t) {
-                                                  ec ? self->close() : self->proxied();
-                                              });
-                         });
+        asio::async_read(
+            lowest(), asio::buffer(proxy_.data(), 16),
+            [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                if (ec) {
+                    return self->close();
+                }
+                static const unsigned char kSignature[12] = {0x0D, 0x0A, 0x0D, 0x0A, 0x00, 0x0D,
+                                                             0x0A, 0x51, 0x55, 0x49, 0x54, 0x0A};
+                if (std::memcmp(self->proxy_.data(), kSignature, 12) != 0) {
+                    return self->admit(16);
+                }
+                const std::size_t length = self->proxy_[14] << 8 | self->proxy_[15];
+                if ((self->proxy_[12] & 0xF0) != 0x20 || length + 16 > self->proxy_.size()) {
+                    return self->close();
+                }
+                asio::async_read(self->lowest(), asio::buffer(self->proxy_.data() + 16, length),
+                                 [self](beast::error_code ec, std::size_t) {
+                                     ec ? self->close() : self->proxied();
+                                 });
+            });
     }
 
     void proxied() {
@@ -440,9 +442,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
         if (ec) {
             // A head that is no HTTP gets its answer; a connection that went or was too slow,
             // none.
-            const bool malformed = ec.category() == make_error_code(http::error::bad_method).category() &&
-                                   ec != http::error::end_of_stream &&
-                                   ec != http::error::partial_message;
+            const bool malformed =
+                ec.category() == make_error_code(http::error::bad_method).category() &&
+                ec != http::error::end_of_stream && ec != http::error::partial_message;
             if (!malformed) {
                 return close();
             }
@@ -466,19 +468,20 @@ class Connection : public std::enable_shared_from_this<Connection> {
         if (parser_->content_length() && *parser_->content_length() > ChatEndpoint::kMaxBodyBytes) {
             return reply(makeReply({413, "The request body is larger than 8 MiB."}), true);
         }
-        if (!reserveBody(parser_->content_length().value_or(parser_->chunked() ? ChatEndpoint::kMaxBodyBytes : 0))) {
+        if (!reserveBody(parser_->content_length().value_or(
+                parser_->chunked() ? ChatEndpoint::kMaxBodyBytes : 0))) {
             Response busy = makeReply({503, "The service is busy. Please try again shortly."});
             busy.set(http::field::retry_after, "1");
             return reply(std::move(busy), true);
         }
         if (beast::iequals(header(req, "Expect"), "100-continue") && !parser_->is_done()) {
-            auto proceed = std::make_shared<http::response<http::empty_body>>(
-                http::status::continue_, 11);
-            return http::async_write(stream_, *proceed,
-                                     [self = shared_from_this(), proceed](beast::error_code ec,
-                                                                          std::size_t) {
-                                         ec ? self->close() : self->readBody(Clock::now(), 0);
-                                     });
+            auto proceed =
+                std::make_shared<http::response<http::empty_body>>(http::status::continue_, 11);
+            return http::async_write(
+                stream_, *proceed,
+                [self = shared_from_this(), proceed](beast::error_code ec, std::size_t) {
+                    ec ? self->close() : self->readBody(Clock::now(), 0);
+                });
         }
         readBody(Clock::now(), 0);
     }
@@ -505,19 +508,18 @@ class Connection : public std::enable_shared_from_this<Connection> {
             return route();
         }
         lowest().expires_at(start + kHeadTime + atRate(received));
-        http::async_read_some(stream_, buffer_, *parser_,
-                              [self = shared_from_this(), start, received](beast::error_code ec,
-                                                                          std::size_t n) {
-                                  if (ec == http::error::body_limit) {
-                                      return self->reply(
-                                          makeReply({413, "The request body is larger than 8 MiB."}),
-                                          true);
-                                  }
-                                  if (ec) {
-                                      return self->close();
-                                  }
-                                  self->readBody(start, received + n);
-                              });
+        http::async_read_some(
+            stream_, buffer_, *parser_,
+            [self = shared_from_this(), start, received](beast::error_code ec, std::size_t n) {
+                if (ec == http::error::body_limit) {
+                    return self->reply(makeReply({413, "The request body is larger than 8 MiB."}),
+                                       true);
+                }
+                if (ec) {
+                    return self->close();
+                }
+                self->readBody(start, received + n);
+            });
     }
 
     // The client's address as a trusted proxy forwarded it: the last address in
@@ -555,29 +557,39 @@ class Connection : public std::enable_shared_from_this<Connection> {
         Request req = parser_->release();
         parser_.reset();
         const auto method = req.method();
+        // HEAD asks what GET would answer, without the body.
+        const bool get = method == http::verb::get || method == http::verb::head;
         if (path_ == "/api/chat" && method == http::verb::post) {
             return chat(std::move(req));
+        }
+        if (path_ == "/api/chat" && method == http::verb::options) {
+            // What a client asks to open its connection ahead of a rewrite.
+            Response res{http::status::no_content, 11};
+            res.set(http::field::allow, "POST, OPTIONS");
+            return reply(std::move(res));
         }
         if (path_ == "/auth/google" && method == http::verb::post) {
             return signIn(std::move(req));
         }
-        if (path_ == "/auth/google" && method == http::verb::get) {
+        if (path_ == "/auth/google" && get) {
             return reply(s_.config.passphrase.empty() ? signInUnavailable() : signInForm(200));
         }
-        if (path_ == "/latest/version.json" && method == http::verb::get) {
-            return reply(makeReply({200, nlohmann::json{{"version", s_.config.version}}.dump(),
-                                    "application/json"}));
+        if (path_ == "/latest/version.json" && get) {
+            return reply(makeReply(
+                {200, nlohmann::json{{"version", s_.config.version}}.dump(), "application/json"}));
         }
-        if (path_ == "/latest/Velmora.dmg" && method == http::verb::get) {
+        if (path_ == "/latest/Velmora.dmg" && get) {
             return installer();
         }
-        if (path_ == "/healthz" && method == http::verb::get) {
+        if (path_ == "/healthz" && get) {
             return onDatabase(
                 [&s = s_] {
                     s.store->check();
                     return makeReply({200, "ok"});
                 },
-                [] { return makeReply({503, "The token database cannot be reached."}); });
+                [] {
+                    return makeReply({503, "The token database cannot be reached."});
+                });
         }
         reply(makeReply({404, "Not found."}));
     }
@@ -662,8 +674,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
         onDatabase(
             [&s = s_, client = requestClient(req), ownForm, right] {
                 if (const long wait = s.throttle.waitBefore(client); wait > 0) {
-                    Response res = signInForm(429, "Too many wrong passphrases. You can try again in " +
-                                                       waitText(wait) + ".");
+                    Response res =
+                        signInForm(429, "Too many wrong passphrases. You can try again in " +
+                                            waitText(wait) + ".");
                     res.set(http::field::retry_after, std::to_string(wait));
                     return res;
                 }
@@ -674,14 +687,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
                 }
                 if (!right) {
                     const long wait = s.throttle.failed(client);
-                    return signInForm(401, "That passphrase is not right. " +
-                                               (wait > 0 ? "You can try again in " + waitText(wait) + "."
-                                                         : std::string("Please try again.")));
+                    return signInForm(401,
+                                      "That passphrase is not right. " +
+                                          (wait > 0 ? "You can try again in " + waitText(wait) + "."
+                                                    : std::string("Please try again.")));
                 }
                 s.throttle.succeeded(client);
                 const auto token = s.store->issueToken();
                 if (!token) {
-                    return signInForm(500, "The service could not start a session. Please try again.");
+                    return signInForm(500,
+                                      "The service could not start a session. Please try again.");
                 }
                 const std::string callback = kCallbackPrefix + *token;
                 Response res = makeReply({303, signedInPageHtml(callback), kHtml});
@@ -708,22 +723,34 @@ class Connection : public std::enable_shared_from_this<Connection> {
         write(res, false);
     }
 
-    void reply(Response res, bool closeAfter = false) { write(std::make_shared<Response>(std::move(res)), closeAfter); }
+    void reply(Response res, bool closeAfter = false) {
+        write(std::make_shared<Response>(std::move(res)), closeAfter);
+    }
 
     template <class Body>
     void write(std::shared_ptr<http::response<Body>> res, bool closeAfter) {
         ++served_;
-        closeAfter = closeAfter || s_.stopping || served_ >= kMaxRequestsPerConnection ||
-                     !keepAlive_;
+        closeAfter =
+            closeAfter || s_.stopping || served_ >= kMaxRequestsPerConnection || !keepAlive_;
         res->keep_alive(!closeAfter);
         res->prepare_payload();
         const std::size_t size = res->payload_size().value_or(0);
         lowest().expires_after(kHeadTime + atRate(size));
-        http::async_write(stream_, *res,
-                          [self = shared_from_this(), res, closeAfter](beast::error_code ec,
-                                                                        std::size_t) {
-                              self->answered(res->result_int(), ec, closeAfter);
-                          });
+        // A response to HEAD is its head alone; a body after it would be read as the next answer.
+        if (method_ == "HEAD") {
+            auto head = std::make_shared<http::response_serializer<Body>>(*res);
+            http::async_write_header(stream_, *head,
+                                     [self = shared_from_this(), res, head, closeAfter](
+                                         beast::error_code ec, std::size_t) {
+                                         self->answered(res->result_int(), ec, closeAfter);
+                                     });
+            return;
+        }
+        http::async_write(
+            stream_, *res,
+            [self = shared_from_this(), res, closeAfter](beast::error_code ec, std::size_t) {
+                self->answered(res->result_int(), ec, closeAfter);
+            });
     }
 
     // Method, path (never the query), status and time taken: no token, prompt or answer.
@@ -814,9 +841,10 @@ void VelmoraService::State::beginStop() {
             }
         }
         // Requests in flight may finish, up to the backend's deadline and a little more.
-        const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                                 std::chrono::duration<double>(
-                                                     std::min(config.upstreamTimeout + 5, 120.0)));
+        const auto deadline =
+            Clock::now() +
+            std::chrono::duration_cast<Clock::duration>(
+                std::chrono::duration<double>(std::min(config.upstreamTimeout + 5, 120.0)));
         auto timer = std::make_shared<asio::steady_timer>(io);
         auto check = std::make_shared<std::function<void()>>();
         *check = [this, timer, check, deadline] {

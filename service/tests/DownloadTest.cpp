@@ -27,6 +27,14 @@ TEST(Downloads, TheVersionDocumentAndTheInstaller) {
     EXPECT_EQ(nlohmann::json::parse(version->body), nlohmann::json({{"version", "2.10.1"}}));
     EXPECT_EQ(log.waitForLine("GET /latest/version.json 200 ").find("cache"), std::string::npos);
 
+    // A HEAD answer is a head alone, so the next answer on the same connection reads right; the
+    // client's warm-up OPTIONS is answered as such.
+    auto client = service.client();
+    EXPECT_EQ(client->Head("/latest/Velmora.dmg")->get_header_value("Content-Length"),
+              std::to_string(installer.size()));
+    EXPECT_EQ(client->Options("/api/chat")->status, 204);
+    EXPECT_EQ(client->Get("/latest/version.json")->status, 200);
+
     auto download = service.client()->Get("/latest/Velmora.dmg");
     ASSERT_TRUE(download);
     EXPECT_EQ(download->status, 200);
