@@ -33,9 +33,11 @@ class FakeDefaults : public platform::Defaults {
     void setInteger(const std::string& key, std::int64_t value) override { values[key] = value; }
     void removeObject(const std::string& key) override { values.erase(key); }
     std::optional<std::string> storageProblem() const override { return problem; }
+    std::optional<std::string> readProblem() const override { return unreadable; }
 
     std::map<std::string, Value> values;
     std::optional<std::string> problem;
+    std::optional<std::string> unreadable;
 };
 
 // Secrets by "service/account". A forced result answers every call and changes nothing.

@@ -129,6 +129,8 @@ TEST(HotkeyManager, ATakenShortcutWarnsAndASystemNameIsShown) {
 class ShortcutEditorTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        // The desktop names the shortcut in its own words.
+        h.test.desktop.bindResult = {BindStatus::Bound, "", "Shift+Ctrl+P"};
         h.launch();
         h.choose("Edit shortcut");
         window = h.test.windows.editor;
@@ -181,6 +183,9 @@ TEST_F(ShortcutEditorTest, SaveRebindsPersistsClosesAndConfirms) {
     h.run();
     EXPECT_EQ(h.test.alerts.titles(),
               (std::vector<std::string>{"Hotkey Error", "Shortcut Updated"}));
+    EXPECT_EQ(h.test.alerts.shown[0].request.message,
+              "Could not register global hotkey (Alt+Super+ ). Another app might be using it.")
+        << "the desktop's name for the old shortcut is gone";
     EXPECT_EQ(h.test.alerts.shown[1].request.message,
               "Your new shortcut has been saved successfully.");
 

@@ -72,17 +72,20 @@ TEST(Launch, MissingCapabilitiesAreToldOnceEach) {
     h.test.desktop.bindResult = {platform::BindStatus::Unavailable,
                                  "Bind a key to the command: velmora --trigger", std::nullopt};
     h.test.defaults.problem = "Velmora cannot save its settings in /ro.";
+    h.test.defaults.unreadable = "The settings file is a FIFO.";
     h.launch();
     EXPECT_TRUE(h.log.contains("Accessibility permissions are required."));
     EXPECT_TRUE(h.log.contains("Failed to register hotkey: -9879"));
-    ASSERT_EQ(h.test.alerts.titles(),
-              (std::vector<std::string>{"Permissions Required", "Clipboard Not Available",
-                                        "Hotkey Error", "Settings Cannot Be Saved"}));
+    ASSERT_EQ(
+        h.test.alerts.titles(),
+        (std::vector<std::string>{"Permissions Required", "Clipboard Not Available", "Hotkey Error",
+                                  "Settings Cannot Be Read", "Settings Cannot Be Saved"}));
     EXPECT_EQ(h.test.alerts.shown[0].request.message, "No keyboard control here.");
     EXPECT_EQ(h.test.alerts.shown[1].request.message, "No clipboard here.");
     EXPECT_EQ(h.test.alerts.shown[2].request.message,
               "Bind a key to the command: velmora --trigger");
-    EXPECT_EQ(h.test.alerts.shown[3].request.message, "Velmora cannot save its settings in /ro.");
+    EXPECT_EQ(h.test.alerts.shown[3].request.message, "The settings file is a FIFO.");
+    EXPECT_EQ(h.test.alerts.shown[4].request.message, "Velmora cannot save its settings in /ro.");
     EXPECT_TRUE(h.log.lines().back().starts_with("App launched."));
 }
 

@@ -159,6 +159,9 @@ TEST_F(RewriteWorkflowTest, TheClipboardComesBackOnceTheApplicationHasTakenTheAn
     d.copyElsewhere("copied by the user");
     h.run(5s);
     EXPECT_EQ(d.text(), "copied by the user");
+    answer("fifth");  // ...and it is what the next rewrite gives back
+    h.run(kPastePatience);
+    EXPECT_EQ(d.text(), "copied by the user");
     EXPECT_TRUE(t.alerts.shown.empty());
 }
 

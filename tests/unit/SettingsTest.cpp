@@ -114,11 +114,11 @@ TEST(Preferences, ChoicesAreStoredAndLogged) {
 
 TEST(SettingsText, MendsOnlyTheLinesThatAreNotText) {
     EXPECT_FALSE(repairSettingsText("[General]\na=café\n"));
-    static const char kDamaged[] = "[General]\n b \t=caf\xE9\nc=x\0y\nd=ok";
+    static const char kDamaged[] = "[General]\n b  \t=caf\xE9\nc=x\0y\nd=ok\ne=\x80";
     const auto mended = repairSettingsText(std::string_view(kDamaged, sizeof kDamaged - 1));
     ASSERT_TRUE(mended);
-    EXPECT_EQ(mended->text, "[General]\n b \t=café\nc=xy\nd=ok");
-    EXPECT_EQ(mended->keys, (std::vector<std::string>{"b", "c"}));
+    EXPECT_EQ(mended->text, "[General]\n b  \t=café\nc=xy\nd=ok\ne=\xC2\x80");
+    EXPECT_EQ(mended->keys, (std::vector<std::string>{"b", "c", "e"}));
 }
 
 }  // namespace

@@ -70,7 +70,8 @@ TEST_F(SignInTest, AcceptedCallbackStoresTheTokenRebuildsTheMenuThenConfirms) {
     h.delegate().signInAction();
     h.log.clear();
     h.test.application.urlHandler(
-        "velmora://auth/callback?state=s1&token=first%2Bpart%20one%3D%2a%2A%2F&x=1&token=second#frag");
+        "velmora://auth/"
+        "callback?state=s1&token=first%2Bpart%20one%3D%2a%2A%2F&x=1&token=second#frag");
     EXPECT_EQ(account().authToken(), "first+part one=**/");
     EXPECT_EQ(h.test.secrets.token(), "first+part one=**/");
     EXPECT_TRUE(h.test.alerts.shown.empty()) << "the menu and the notice come on a later turn";

@@ -47,6 +47,9 @@ Texts check(const std::string& running, std::string body, int status = 200,
     Texts result;
     for (const auto& shown : h.test.alerts.shown) {
         result.push_back(shown.request.title + " | " + shown.request.message);
+        if (shown.request.title == "Update Available") {
+            EXPECT_EQ(shown.request.buttons, (Texts{"Download in Browser", "Later"}));
+        }
     }
     return result;
 }
