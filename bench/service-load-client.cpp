@@ -6,7 +6,8 @@
 //     sending one POST /api/chat; prints the wall time until the last answer and the failures.
 //   trickle PORT CA_FILE CONNECTIONS SECONDS: keeps CONNECTIONS TLS connections sending a request
 //     head one byte every 2 s (a new one for each the server closes), and meanwhile one ordinary
-//     GET /latest/version.json on a fresh connection every 200 ms; prints their median and failures.
+//     GET /latest/version.json on a fresh connection every 200 ms; prints their median and
+//     failures.
 #include <httplib.h>
 #include <openssl/ssl.h>
 
@@ -16,9 +17,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -147,7 +148,8 @@ int trickle(int port, const std::string& ca, int connections, double seconds) {
     const int groups = 4;
     for (int g = 0; g < groups; ++g) {
         threads.emplace_back([&, g] {
-            std::vector<Trickler> mine(static_cast<size_t>(connections / groups + (g < connections % groups)));
+            std::vector<Trickler> mine(
+                static_cast<size_t>(connections / groups + (g < connections % groups)));
             for (auto& t : mine) {
                 if (!done) {
                     t.open(context, port);
@@ -187,10 +189,11 @@ int trickle(int port, const std::string& ca, int connections, double seconds) {
     for (auto& thread : threads) {
         thread.join();
     }
-    std::printf("%d connections trickling heads: %zu ordinary requests, median %.1f ms, p99 %.1f "
-                "ms, max %.1f ms, %d failed; %ld trickling connections cut off and reopened\n",
-                connections, ms.size(), percentile(ms, 0.5), percentile(ms, 0.99),
-                percentile(ms, 1.0), failed, reopened.load());
+    std::printf(
+        "%d connections trickling heads: %zu ordinary requests, median %.1f ms, p99 %.1f "
+        "ms, max %.1f ms, %d failed; %ld trickling connections cut off and reopened\n",
+        connections, ms.size(), percentile(ms, 0.5), percentile(ms, 0.99), percentile(ms, 1.0),
+        failed, reopened.load());
     return 0;
 }
 

@@ -25,13 +25,14 @@ class Exchange : public std::enable_shared_from_this<Exchange> {
 
     void read() {
         request_ = {};
-        http::async_read(socket_, buffer_, request_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
-            if (ec) {
-                return;
-            }
-            self->timer_.expires_after(self->delay_);
-            self->timer_.async_wait([self](beast::error_code) { self->answer(); });
-        });
+        http::async_read(socket_, buffer_, request_,
+                         [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                             if (ec) {
+                                 return;
+                             }
+                             self->timer_.expires_after(self->delay_);
+                             self->timer_.async_wait([self](beast::error_code) { self->answer(); });
+                         });
     }
 
   private:
@@ -42,11 +43,12 @@ class Exchange : public std::enable_shared_from_this<Exchange> {
             R"({"choices":[{"index":0,"message":{"role":"assistant","content":"Rewritten."}}]})";
         response_.keep_alive(request_.keep_alive());
         response_.prepare_payload();
-        http::async_write(socket_, response_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
-            if (!ec && self->response_.keep_alive()) {
-                self->read();
-            }
-        });
+        http::async_write(socket_, response_,
+                          [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                              if (!ec && self->response_.keep_alive()) {
+                                  self->read();
+                              }
+                          });
     }
 
     tcp::socket socket_;

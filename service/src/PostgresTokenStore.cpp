@@ -60,9 +60,10 @@ class PostgresTokenStore::Session {
             values.push_back(param.c_str());
         }
         // Without parameters a migration may hold several statements.
-        Result result(values.empty() ? PQexec(connection_, sql)
-                                     : PQexecParams(connection_, sql, static_cast<int>(values.size()),
-                                                    nullptr, values.data(), nullptr, nullptr, 0),
+        Result result(values.empty()
+                          ? PQexec(connection_, sql)
+                          : PQexecParams(connection_, sql, static_cast<int>(values.size()), nullptr,
+                                         values.data(), nullptr, nullptr, 0),
                       PQclear);
         const auto status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
         if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
@@ -90,10 +91,16 @@ thread_local PostgresTokenStore::Session* currentSession = nullptr;
 pg_conn* PostgresTokenStore::connect(std::string* error) {
     // Bounded waits, so a server that vanished costs a database thread seconds, not minutes;
     // the operator's own settings in the connection string win.
-    const char* keys[] = {"connect_timeout", "tcp_user_timeout", "keepalives_idle", "options",
-                          "application_name", "dbname", nullptr};
-    const char* values[] = {"5", "10000", "30", "-c statement_timeout=10000",
-                            "velmora-service", conninfo_.c_str(), nullptr};
+    const char* keys[] = {"connect_timeout",
+                          "tcp_user_timeout",
+                          "keepalives_idle",
+                          "options",
+                          "application_name",
+                          "dbname",
+                          nullptr};
+    const char* values[] = {
+        "5",    "10000", "30", "-c statement_timeout=10000", "velmora-service", conninfo_.c_str(),
+        nullptr};
     pg_conn* connection = PQconnectdbParams(keys, values, 1);
     if (PQstatus(connection) != CONNECTION_OK) {
         *error = "PostgreSQL: " + oneLine(PQerrorMessage(connection));
@@ -101,7 +108,8 @@ pg_conn* PostgresTokenStore::connect(std::string* error) {
         return nullptr;
     }
     // Notices ("already exists, skipping") are no news for the log.
-    PQsetNoticeProcessor(connection, [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        connection, [](void*, const char*) {}, nullptr);
     return connection;
 }
 
@@ -156,7 +164,8 @@ std::unique_ptr<PostgresTokenStore> PostgresTokenStore::open(const std::string& 
                  version < schemaVersion(); ++version) {
                 session.run("BEGIN");
                 session.run(kMigrations[version]);
-                session.run("INSERT INTO velmora_schema VALUES ($1)", {std::to_string(version + 1)});
+                session.run("INSERT INTO velmora_schema VALUES ($1)",
+                            {std::to_string(version + 1)});
                 session.run("COMMIT");
             }
             session.run(
@@ -190,8 +199,8 @@ int PostgresTokenStore::schemaVersion() {
 std::string PostgresTokenStore::description() const {
     // Neither a password in a URL nor a password= pair reaches the log.
     std::string shown = std::regex_replace(conninfo_, std::regex("(://[^:/@]*):[^@]*@"), "$1:***@");
-    return "PostgreSQL " + std::regex_replace(shown, std::regex("password\\s*=\\s*\\S+"),
-                                              "password=***");
+    return "PostgreSQL " +
+           std::regex_replace(shown, std::regex("password\\s*=\\s*\\S+"), "password=***");
 }
 
 std::optional<std::string> PostgresTokenStore::issueToken() {

@@ -4,9 +4,9 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace velmora::service {
 namespace {

@@ -93,8 +93,9 @@ long SignInThrottle::failed(const std::string& address, double now) {
             settings_.lockoutFailures > 0 && updated.failures >= settings_.lockoutFailures;
         // Doubling, but never beyond a lockout (or a day, without one).
         const double cap = settings_.lockoutFailures > 0 ? settings_.lockout : 86400.0;
-        seconds = locked ? settings_.lockout
-                         : std::min(cap, settings_.delay * std::exp2(std::min(updated.failures - 1, 40)));
+        seconds =
+            locked ? settings_.lockout
+                   : std::min(cap, settings_.delay * std::exp2(std::min(updated.failures - 1, 40)));
         updated.notBefore = now + seconds;
         updated.lastFailure = now;
         table_.put(key, updated);

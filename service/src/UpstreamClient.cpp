@@ -127,8 +127,8 @@ std::optional<UpstreamTarget> parseUpstreamUrl(const std::string& url) {
     }
     const auto slash = rest.find('/');
     std::string authority = rest.substr(0, slash);
-    target.path = trimmedBase(slash == std::string::npos ? "" : rest.substr(slash)) +
-                  "/chat/completions";
+    target.path =
+        trimmedBase(slash == std::string::npos ? "" : rest.substr(slash)) + "/chat/completions";
     target.hostHeader = authority;
     target.port = target.tls ? "443" : "80";
     const auto bracket = authority.rfind(']');

@@ -28,7 +28,7 @@ inline constexpr std::size_t kMaxUpstreamReplyBytes = 8 * 1024 * 1024;
 // Where the chat-completions requests go, read once from the base URL.
 struct UpstreamTarget {
     bool tls = false;
-    std::string host;        // without brackets
+    std::string host;  // without brackets
     std::string port;
     std::string hostHeader;  // as the URL gives it
     std::string path;        // the base's path + "/chat/completions"

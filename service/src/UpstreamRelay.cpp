@@ -39,17 +39,18 @@ class Exchange : public std::enable_shared_from_this<Exchange<Stream>> {
     http::request<http::string_body> request;
 
     void start() {
-        resolver_.async_resolve(
-            target_.host, target_.port,
-            [self = this->shared_from_this()](beast::error_code ec, tcp::resolver::results_type found) {
-                if (ec) {
-                    return self->finish(ec);
-                }
-                self->lowest().expires_at(self->deadline_);
-                self->lowest().async_connect(found, [self](beast::error_code ec, auto) {
-                    ec ? self->finish(ec) : self->connected();
-                });
-            });
+        resolver_.async_resolve(target_.host, target_.port,
+                                [self = this->shared_from_this()](
+                                    beast::error_code ec, tcp::resolver::results_type found) {
+                                    if (ec) {
+                                        return self->finish(ec);
+                                    }
+                                    self->lowest().expires_at(self->deadline_);
+                                    self->lowest().async_connect(
+                                        found, [self](beast::error_code ec, auto) {
+                                            ec ? self->finish(ec) : self->connected();
+                                        });
+                                });
     }
 
   private:
@@ -71,19 +72,17 @@ class Exchange : public std::enable_shared_from_this<Exchange<Stream>> {
 
     void send() {
         lowest().expires_at(deadline_);
-        http::async_write(stream_, request,
-                          [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
-                              if (ec) {
-                                  return self->finish(ec);
-                              }
-                              // The request body can go now; only the answer is held.
-                              self->request = {};
-                              self->lowest().expires_at(self->deadline_);
-                              http::async_read(self->stream_, self->buffer_, self->parser_,
-                                               [self](beast::error_code ec, std::size_t) {
-                                                   self->finish(ec);
-                                               });
-                          });
+        http::async_write(
+            stream_, request, [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+                if (ec) {
+                    return self->finish(ec);
+                }
+                // The request body can go now; only the answer is held.
+                self->request = {};
+                self->lowest().expires_at(self->deadline_);
+                http::async_read(self->stream_, self->buffer_, self->parser_,
+                                 [self](beast::error_code ec, std::size_t) { self->finish(ec); });
+            });
     }
 
     void finish(beast::error_code ec) {
@@ -91,7 +90,8 @@ class Exchange : public std::enable_shared_from_this<Exchange<Stream>> {
         lowest().socket().close(ignored);
         UpstreamResult result;
         if (ec == beast::error::timeout || std::chrono::steady_clock::now() >= deadline_) {
-            result = {UpstreamResult::Status::TimedOut, "The model backend did not answer in time."};
+            result = {UpstreamResult::Status::TimedOut,
+                      "The model backend did not answer in time."};
         } else if (ec == http::error::body_limit || ec == http::error::buffer_overflow) {
             result = {UpstreamResult::Status::Failed,
                       "The model backend's answer is larger than 8 MiB."};

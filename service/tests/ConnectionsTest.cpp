@@ -20,13 +20,14 @@ class RawClient {
     RawClient(int port, const std::string& client = {}) {
         static SSL_CTX* context = SSL_CTX_new(TLS_client_method());
         socket_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+        sockaddr_in address{
+            AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
         const timeval second{1, 0};
         setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &second, sizeof second);
         ::connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address);
         if (!client.empty()) {
-            unsigned char header[28] = {0x0D, 0x0A, 0x0D, 0x0A, 0x00, 0x0D, 0x0A, 0x51, 0x55, 0x49,
-                                        0x54, 0x0A, 0x21, 0x11, 0x00, 12};
+            unsigned char header[28] = {0x0D, 0x0A, 0x0D, 0x0A, 0x00, 0x0D, 0x0A, 0x51,
+                                        0x55, 0x49, 0x54, 0x0A, 0x21, 0x11, 0x00, 12};
             inet_pton(AF_INET, client.c_str(), header + 16);
             inet_pton(AF_INET, "127.0.0.1", header + 20);
             ::write(socket_, header, sizeof header);
@@ -37,7 +38,9 @@ class RawClient {
     }
     ~RawClient() { SSL_free(ssl_), ::close(socket_); }
     bool secure() const { return secure_; }
-    void write(const std::string& bytes) { SSL_write(ssl_, bytes.data(), static_cast<int>(bytes.size())); }
+    void write(const std::string& bytes) {
+        SSL_write(ssl_, bytes.data(), static_cast<int>(bytes.size()));
+    }
     // Reads for up to a second: false once the service has closed the connection.
     bool open() {
         char buffer[4096];
@@ -113,8 +116,12 @@ TEST(Connections, OnlyATrustedProxyNamesTheClient) {
     EXPECT_TRUE(first.secure() && second.secure() && other.secure());
     EXPECT_FALSE(third.secure());
 
-    const auto as = [](const char* address) { return httplib::Headers{{"X-Forwarded-For", address}}; };
-    EXPECT_EQ(proxied.postSignIn("wrong", proxied.signInForm(), as("10.1.1.1, 203.0.113.9"))->status, 401);
+    const auto as = [](const char* address) {
+        return httplib::Headers{{"X-Forwarded-For", address}};
+    };
+    EXPECT_EQ(
+        proxied.postSignIn("wrong", proxied.signInForm(), as("10.1.1.1, 203.0.113.9"))->status,
+        401);
     EXPECT_EQ(proxied.postSignIn("pw", proxied.signInForm(), as("198.51.100.7"))->status, 303);
     EXPECT_EQ(proxied.postSignIn("pw", proxied.signInForm(), as("203.0.113.9"))->status, 429);
 

@@ -4,8 +4,8 @@
 #include <libpq-fe.h>
 #include <sys/stat.h>
 
-#include <csignal>
 #include <sqlite3.h>
+#include <csignal>
 
 #include <algorithm>
 #include <filesystem>
@@ -91,7 +91,8 @@ std::map<std::string, long long> StoreUnderTest::sql(const std::string& statemen
     sqlite3* db = nullptr;
     sqlite3_open((dataDir_.path() + "/" + TokenDatabase::kFileName).c_str(), &db);
     const auto addRow = [](void* out, int, char** values, char**) {
-        static_cast<std::map<std::string, long long>*>(out)->emplace(values[0], std::atoll(values[1]));
+        static_cast<std::map<std::string, long long>*>(out)->emplace(values[0],
+                                                                     std::atoll(values[1]));
         return 0;
     };
     EXPECT_EQ(sqlite3_exec(db, statement.c_str(), addRow, &rows, nullptr), SQLITE_OK)

@@ -164,14 +164,16 @@ TEST_P(Stored, TokensExpireAndAnOlderDatabaseKeepsWorkingInAPrivateFile) {
     const std::string file = config.dataDir + "/" + TokenDatabase::kFileName;
     if (!store.postgres()) {
         // The first release's database, readable by all, with a token issued and used years ago.
-        store.sql("CREATE TABLE tokens (token_hash TEXT PRIMARY KEY NOT NULL, created_at INTEGER "
-                  "NOT NULL, last_used_at INTEGER); INSERT INTO tokens VALUES ('" +
-                  old + "', 1500000000, 1600000000)");
+        store.sql(
+            "CREATE TABLE tokens (token_hash TEXT PRIMARY KEY NOT NULL, created_at INTEGER "
+            "NOT NULL, last_used_at INTEGER); INSERT INTO tokens VALUES ('" +
+            old + "', 1500000000, 1600000000)");
         chmod(file.c_str(), 0644);
     }
     RunningService service(config);
     if (store.postgres()) {
-        store.sql("INSERT INTO tokens VALUES ('" + old + "', 1500000000, extract(epoch from now())::bigint, 1600000000)");
+        store.sql("INSERT INTO tokens VALUES ('" + old +
+                  "', 1500000000, extract(epoch from now())::bigint, 1600000000)");
     } else {
         EXPECT_EQ(std::filesystem::status(file).permissions(),
                   std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
@@ -195,12 +197,12 @@ TEST_P(Stored, TokensExpireAndAnOlderDatabaseKeepsWorkingInAPrivateFile) {
 
     // Unused for 31 days; issued 181 days ago though used just now.
     store.sql(
-           "UPDATE tokens SET lifetime_start = lifetime_start - 31 * 86400, last_used_at = "
-           "last_used_at - 31 * 86400 WHERE token_hash = '" +
-               hash +
-               "'; UPDATE tokens SET lifetime_start = lifetime_start - 181 * 86400 WHERE "
-               "token_hash = '" +
-               old + "'");
+        "UPDATE tokens SET lifetime_start = lifetime_start - 31 * 86400, last_used_at = "
+        "last_used_at - 31 * 86400 WHERE token_hash = '" +
+        hash +
+        "'; UPDATE tokens SET lifetime_start = lifetime_start - 181 * 86400 WHERE "
+        "token_hash = '" +
+        old + "'");
     EXPECT_EQ(status(token), 401);
     EXPECT_EQ(status("old-token"), 401);
     EXPECT_TRUE(store.tokenRows().empty());
@@ -217,13 +219,14 @@ TEST_P(Stored, AFloodOfAddressesDoesNotStopANewcomer) {
     const double now = SignInThrottle::wallClock();
     throttle.failed("192.0.2.1", now - 1);
     for (int i = 0; i < 1000; ++i) {
-        const std::string address = "10.0." + std::to_string(i / 200) + "." + std::to_string(i % 200);
+        const std::string address =
+            "10.0." + std::to_string(i / 200) + "." + std::to_string(i % 200);
         throttle.failed(address, now);
         throttle.failed(address, now);
     }
     EXPECT_EQ(throttle.waitBefore("198.51.100.7", now), 0);
     EXPECT_EQ(throttle.failed("198.51.100.7", now), 2);
-    EXPECT_EQ(throttle.waitBefore("192.0.2.1", now), 0);  // its one failure made room
+    EXPECT_EQ(throttle.waitBefore("192.0.2.1", now), 0);    // its one failure made room
     EXPECT_GT(throttle.waitBefore("10.0.4.250", now), 60);  // the flood's network is slowed
     EXPECT_EQ(throttle.waitBefore("2001:db8:1::1", now), 0);
     throttle.failed("2001:db8:1:2::1", now);

@@ -22,15 +22,17 @@ std::optional<std::uint32_t> processOf(xcb_connection_t* connection, xcb_window_
     if (extension == nullptr || !extension->present) {
         return std::nullopt;
     }
-    const xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+    const xcb_res_client_id_spec_t asked{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
     Reply<xcb_res_query_client_ids_reply_t> reply(xcb_res_query_client_ids_reply(
-        connection, xcb_res_query_client_ids(connection, 1, &spec), nullptr));
+        connection, xcb_res_query_client_ids(connection, 1, &asked), nullptr));
     if (!reply) {
         return std::nullopt;
     }
     for (auto ids = xcb_res_query_client_ids_ids_iterator(reply.get()); ids.rem > 0;
          xcb_res_client_id_value_next(&ids)) {
-        if ((ids.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) != 0 &&
+        // Each answer begins with what it answers: the client and the kind of id.
+        const auto* answers = reinterpret_cast<const xcb_res_client_id_spec_t*>(ids.data);
+        if ((answers->mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) != 0 &&
             xcb_res_client_id_value_value_length(ids.data) == 1) {
             return *xcb_res_client_id_value_value(ids.data);
         }

@@ -1,6 +1,6 @@
-// The data-control clipboard against a real compositor (a headless sway from run-in-compositor.sh), with
-// wl-clipboard's programs and a second Velmora process as the other clients. The virtual keyboard
-// is tested end to end (run-rewrite.sh).
+// The data-control clipboard against a real compositor (a headless sway from run-in-compositor.sh),
+// with wl-clipboard's programs and a second Velmora process as the other clients. The virtual
+// keyboard is tested end to end (run-rewrite.sh).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
