@@ -138,8 +138,8 @@ TEST_F(APIServiceTest, EveryResponseBecomesOneResult) {
     EXPECT_EQ(log.lines().size(), 4u) << "a body that is not text is not logged";
 
     // Any other body reaches the log as one bounded line, cut between characters, with its size.
-    answer(200, "line\nbreak " + std::string(2036, 'x') + "é" + std::string(100000, 'y'));
-    EXPECT_EQ(log.lines().back(), "Raw Data on Decode Error: line\\nbreak " +
+    answer(200, "line\nbreak\x01" + std::string(2036, 'x') + "é" + std::string(100000, 'y'));
+    EXPECT_EQ(log.lines().back(), "Raw Data on Decode Error: line\\nbreak\\x01" +
                                       std::string(2036, 'x') + "... (102049 bytes in all)");
 }
 

@@ -11,6 +11,7 @@ using testing::AppHarness;
 
 TEST(Launch, FirstStartLogsItsSequenceAndBindsTheShortcut) {
     AppHarness h;
+    h.test.defaults.values["customAIInstructions"] = std::string();  // empty counts as unset
     h.launch();
     EXPECT_EQ(h.log.lines(),
               (std::vector<std::string>{

@@ -51,6 +51,7 @@ TEST(StatusMenu, StartAtLoginShowsAndSwitchesTheDesktopsSetting) {
     h.test.application.atLogin = true;
     h.launch();
     EXPECT_TRUE(h.statusItem().find("Start at Login")->checked);
+    EXPECT_EQ(h.statusItem().find("Start at Login")->id, "start-at-login");
     h.choose("Start at Login");
     EXPECT_FALSE(h.test.application.atLogin);
     EXPECT_FALSE(h.statusItem().find("Start at Login")->checked);

@@ -204,6 +204,17 @@ TEST_F(RewriteWorkflowTest, QuickPressesSendOneRequestWhichTheNextPressCancels) 
               (std::vector<std::string>{"Processing Cancelled", "Processing Cancelled"}));
 }
 
+// A request the transport gives up as cancelled on its own ends quietly, the clipboard back.
+TEST_F(RewriteWorkflowTest, ARequestCancelledUnderneathEndsQuietly) {
+    h.launchSignedIn();
+    trigger();
+    t.http.requests[chats()[0]]->completion(platform::HttpError{true, "cancelled"});
+    h.run(1s);
+    EXPECT_TRUE(h.log.contains("API request was cancelled."));
+    EXPECT_TRUE(t.alerts.shown.empty());
+    EXPECT_EQ(d.clipboard.formats, earlier);
+}
+
 TEST_F(RewriteWorkflowTest, AnAnswerArrivingWithTheCancellingPressIsDropped) {
     h.launchSignedIn();
     trigger();

@@ -92,8 +92,8 @@ TEST_F(SignInTest, AcceptedCallbackStoresTheTokenRebuildsTheMenuThenConfirms) {
 
     // An escaped item name is still the token item, for the value and for the log. (This second
     // callback is confirmed first; the fake answers "Sign In".)
-    deliver("velmora://auth/callback?%74oken=hidden");
-    EXPECT_EQ(account().authToken(), "hidden");
+    deliver("velmora://auth/callback?%74oken=hidden%39");
+    EXPECT_EQ(account().authToken(), "hidden9");
     expectNoLineContains("hidden");
 }
 
@@ -103,6 +103,10 @@ TEST_F(SignInTest, CallbacksNobodyAskedForAreConfirmedFirst) {
     h.test.alerts.answers.push_back({1, std::nullopt});
     deliver("velmora://auth/callback?token=planted");
     expectNotices({question});
+    EXPECT_EQ(h.test.alerts.shown[0].request.message,
+              "Your browser handed Velmora a sign-in, but no sign-in was started from Velmora's "
+              "menu in the system tray. Sign in only if you have just signed in on the Velmora "
+              "page yourself.");
     EXPECT_EQ(h.test.alerts.shown[0].request.buttons,
               (std::vector<std::string>{"Sign In", "Cancel"}));
     EXPECT_FALSE(account().isAuthenticated() || account().authToken() || h.test.secrets.token());
@@ -157,13 +161,15 @@ TEST_F(SignInTest, ForeignOrUnparsableUrlsOnlyLog) {
     deliver(std::string("not a url"));
     deliver(std::string("velmora://auth/callback?token=%41%zz"));
     deliver(std::string("1velmora://auth/callback?token=abc"));
-    ASSERT_EQ(h.log.lines().size(), 9u);
+    deliver(std::string("velmora://auth/callback?token=abc%4"));
+    ASSERT_EQ(h.log.lines().size(), 10u);
     for (std::size_t i = 0; i < 5; ++i) {
         EXPECT_TRUE(h.log.lines()[i].starts_with("Received URL: ")) << h.log.lines()[i];
     }
     EXPECT_EQ(h.log.lines()[6], "Error: Could not parse URL from AppleEvent");
     EXPECT_EQ(h.log.lines()[7], "Error: Could not parse URL from AppleEvent");
     EXPECT_EQ(h.log.lines()[8], "Error: Could not parse URL from AppleEvent");
+    EXPECT_EQ(h.log.lines()[9], "Error: Could not parse URL from AppleEvent");
     expectNoLineContains("abc");
     expectNotices({});
     EXPECT_FALSE(account().isAuthenticated());
