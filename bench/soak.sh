@@ -141,7 +141,7 @@ for ((i = 1; i <= count; i++)); do
       ;;
     image)
       # A screenshot's size: larger ones may take longer to convert than Velmora waits.
-      "$build/tests/integration/e2e/velmora_qt_image_owner" 1280 800 >"$work/owner.log" 2>&1 &
+      "$build/bench/velmora_qt_image_owner" 1280 800 >"$work/owner.log" 2>&1 &
       owner=$!
       wait_for 20 grep -q ready "$work/owner.log" || failed "the image owner did not start"
       prepare_line "$text"

@@ -6,16 +6,15 @@
 # token kept secret, a running terminal job left alone, a terminal with nothing selected left alone
 # and its selection given back, a paste confirmation answered late, no carriage returns from GTK,
 # one rewrite for a held shortcut, no panel over a notice, nothing sent when nothing is selected,
-# bounded time with an unresponsive or a heavy clipboard owner, and the clipboard kept by a
-# clipboard manager after Quit.
+# a rewrite started by the trigger command, and the clipboard kept by a clipboard manager after
+# Quit.
 #
 # Runs inside tests/support/run-in-session.sh. With E2E_KEEP=DIR the run's logs are copied to DIR.
 # Usage: run-e2e.sh VELMORA SERVICE TARGET_WINDOW CHAT_UPSTREAM MAKE_DEV_CERT CLIPBOARD_OWNER
-#        IMAGE_OWNER
 set -euo pipefail
 
 velmora=$1 service=$2 target_window=$3 chat_upstream=$4 make_dev_cert=$5
-clipboard_owner=$6 image_owner=$7
+clipboard_owner=$6
 work="$HOME/run"
 mkdir -p "$work"
 source "$(dirname "$0")/e2e-lib.sh"
@@ -174,22 +173,6 @@ grep -qF '"content":"line one\nline two"' "$work/upstream-requests.jsonl" ||
 xdotool key --clearmodifiers ctrl+a ctrl+c
 wait_for 10 clipboard_is $'Rewritten: line one\nline two' ||
   fail "the GTK view holds '$(xclip -o -selection clipboard | od -c | head -n 3)'"
-
-# --- Clipboard owners that never answer, or answer slowly with a large image ------------------
-for owner in "$clipboard_owner --mute text/plain" "$image_owner"; do
-  $owner >"$work/owner.log" 2>&1 &
-  owner_pid=$!
-  wait_for 20 grep -q ready "$work/owner.log" || fail "the clipboard owner did not start"
-  focus velmora-e2e-target
-  xdotool key --clearmodifiers ctrl+a
-  start=$(date +%s%N)
-  rewrite
-  echo "rewrite with '${owner##*/}' on the clipboard: $((($(date +%s%N) - start) / 1000000)) ms"
-  kill "$owner_pid"
-  wait "$owner_pid" 2>/dev/null || true
-done
-log_has "Clipboard: could not keep the clipboard's formats: no answer in time" ||
-  fail "the unresponsive owner was not reported"
 
 # --- A second press cancels the running rewrite -------------------------------------------------
 focus velmora-e2e-target
